@@ -1,0 +1,143 @@
+// The platform as the portable core sees it. Each interface is small and
+// mirrors the few system calls the plug-in makes; src/platform/win32 holds
+// the real ones, tests/fakes the ones the unit tests drive.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/text.h"
+
+namespace ledra {
+
+// Local date and time as an OLE date: days since 30 Dec 1899, fraction = time.
+using OleDate = double;
+
+class Locale {
+ public:
+  virtual ~Locale() = default;
+  // Text forms as the regional settings write them (VarBstrFromR8/R4/Date).
+  virtual Text FormatDouble(double v) const = 0;
+  virtual Text FormatSingle(float v) const = 0;
+  virtual Text FormatDate(OleDate d) const = 0;
+  // Short date, one blank, time: the log line's "ddddd ttttt".
+  virtual Text FormatLogTime(OleDate d) const = 0;
+  // Regional parsing; nullopt when the text is no number or no date.
+  virtual std::optional<double> ParseNumber(const Text& s) const = 0;
+  virtual std::optional<OleDate> ParseDate(const Text& s) const = 0;
+  // Locale-aware upper case; keeps the length.
+  virtual Text Upper(const Text& s) const = 0;
+  // ANSI code page conversions.
+  virtual std::string ToAnsi(const Text& s) const = 0;
+  virtual Text FromAnsi(const std::string& s) const = 0;
+};
+
+class LogFile {
+ public:
+  virtual ~LogFile() = default;
+  // Opens for append (creating it), writes the ANSI bytes and CR LF, closes.
+  // Failures are swallowed: a lost line has no other effect.
+  virtual void AppendLine(const std::string& ansi) noexcept = 0;
+};
+
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  virtual OleDate Now() const = 0;
+  // Seconds since local midnight, single precision (the runtime's Timer).
+  virtual float Timer() const = 0;
+  // Milliseconds from a clock that does not restart at midnight.
+  virtual uint32_t TickCount() const = 0;
+};
+
+class MessagePump {
+ public:
+  virtual ~MessagePump() = default;
+  // Cheap check whether the thread has input or messages waiting.
+  virtual bool HasPending() const = 0;
+  // Processes the thread's pending window messages, then returns.
+  virtual void DoEvents() = 0;
+};
+
+// The registry calls of advapi32, ANSI variants; results are Win32 codes
+// (0 success, 2 not found).
+class Registry {
+ public:
+  using Key = uintptr_t;
+  static constexpr uint32_t kClassesRoot = 0x80000000u;
+  static constexpr uint32_t kCurrentUser = 0x80000001u;
+  static constexpr uint32_t kLocalMachine = 0x80000002u;
+
+  virtual ~Registry() = default;
+  virtual long OpenKey(uint32_t root, const Text& subkey, Key* key) = 0;
+  // RegQueryValueExA: copies at most *size bytes into data, sets *size.
+  virtual long QueryValue(Key key, const Text& name, uint32_t* type, uint8_t* data, uint32_t* size) = 0;
+  virtual long CloseKey(Key key) = 0;
+  virtual long DeleteKey(uint32_t root, const Text& subkey) = 0;
+  // Creates the key path as needed and writes a text value (REG_SZ).
+  virtual long SetText(uint32_t root, const Text& subkey, const Text& name, const Text& value) = 0;
+};
+
+// Read access to the accounting tables. Files are opened with full sharing
+// and held only while a result set reads them, so the accounting application
+// can always write, pack and reindex.
+class DataFile {
+ public:
+  virtual ~DataFile() = default;
+  // Reads up to n bytes at offset; the count read (0 at the end), -1 on error.
+  virtual int64_t ReadAt(uint64_t offset, void* buf, size_t n) = 0;
+  // The file's current size, -1 on error.
+  virtual int64_t Size() = 0;
+};
+
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+  // Opens for shared reading; nullptr with *error set when it cannot.
+  virtual std::unique_ptr<DataFile> OpenShared(const Text& path, Text* error) = 0;
+  // Entry names of a folder (for case-insensitive look-ups); empty on failure.
+  virtual std::vector<Text> List(const Text& folder) = 0;
+  // The path of name inside folder, in the platform's own form.
+  virtual Text Join(const Text& folder, const Text& name) const = 0;
+};
+
+// What the component's version resource says of it.
+struct ModuleInfo {
+  int major = 0;
+  int minor = 0;
+  Text comments;
+  Text title;  // the fixed application name that starts every log line
+};
+
+// The hidden owner window of the dialogs, created on first use per thread.
+class OwnerWindow {
+ public:
+  virtual ~OwnerWindow() = default;
+  virtual uintptr_t Handle() const = 0;
+};
+
+class Windows {
+ public:
+  virtual ~Windows() = default;
+  virtual std::unique_ptr<OwnerWindow> CreateOwnerWindow() = 0;
+};
+
+struct Platform {
+  Locale* locale = nullptr;
+  LogFile* log = nullptr;
+  Clock* clock = nullptr;
+  MessagePump* pump = nullptr;
+  Registry* registry = nullptr;
+  Windows* windows = nullptr;
+  FileSystem* files = nullptr;
+  ModuleInfo module;
+};
+
+// The platform the core runs on, set once by the DLL, the tool or a test.
+Platform& Sys();
+void SetPlatform(Platform* p);
+
+}  // namespace ledra

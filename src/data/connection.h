@@ -1,0 +1,35 @@
+// The data-access layer the plug-in talks to: a connection that opens result
+// sets for SQL text, and result sets walked row by row. It stands where the
+// remote-data objects over the FoxPro ODBC driver stood; the embedded .dbf
+// engine answers behind it.
+#pragma once
+
+#include <memory>
+
+#include "common/text.h"
+#include "common/variant.h"
+
+namespace ledra {
+
+class ResultSet {
+ public:
+  virtual ~ResultSet() = default;
+  // True while the query still runs in the background (never, here).
+  virtual bool StillExecuting() = 0;
+  // End of data: no current row.
+  virtual bool Eof() = 0;
+  // The current row's value of a column, matched without regard to case;
+  // Null for a null value. Fails for a missing column or no current row.
+  virtual Var Field(const Text& column) = 0;
+  virtual void MoveNext() = 0;
+};
+
+class Connection {
+ public:
+  virtual ~Connection() = default;
+  // Opens a result set for one of the query shapes the plug-in sends;
+  // fails (Failure) for anything else, a missing table or column.
+  virtual std::shared_ptr<ResultSet> OpenResultset(const Text& sql) = 0;
+};
+
+}  // namespace ledra

@@ -1,0 +1,276 @@
+#include "platform/native/native_platform.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+
+namespace ledra {
+
+namespace {
+
+// %G with the given precision: shortest form, exponent as the runtime writes
+// it (1E+16, 1E-05).
+Text General(double v, int precision) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.*G", precision, v);
+  return FromAscii(buf);
+}
+
+// Days since 30 Dec 1899 for a civil date (proleptic Gregorian).
+long DaysFromCivil(int y, int m, int d) {
+  y -= m <= 2;
+  const long era = (y >= 0 ? y : y - 399) / 400;
+  const long yoe = y - era * 400;
+  const long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468 + 25569;  // 1970-01-01 is OLE day 25569
+}
+
+void CivilFromDays(long z, int* y, int* m, int* d) {
+  z -= 25569;
+  z += 719468;
+  const long era = (z >= 0 ? z : z - 146096) / 146097;
+  const long doe = z - era * 146097;
+  const long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const long mp = (5 * doy + 2) / 153;
+  *d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  *m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  *y = static_cast<int>(yoe + era * 400 + (*m <= 2));
+}
+
+struct Parts { long day; long secs; };
+
+// An OLE date's day and second of day; negative dates count the time
+// backwards from their day, as OLE dates do.
+Parts Split(OleDate d) {
+  double day = std::trunc(d);
+  double frac = std::fabs(d - day);
+  long secs = std::lround(frac * 86400.0);
+  if (secs >= 86400) { secs -= 86400; day += d < 0 ? -1 : 1; }
+  return {static_cast<long>(day), secs};
+}
+
+Text DatePart(long day) {
+  int y, m, dd;
+  CivilFromDays(day, &y, &m, &dd);
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%d/%d/%d", m, dd, y);
+  return FromAscii(buf);
+}
+
+Text TimePart(long secs) {
+  int h = static_cast<int>(secs / 3600), mi = static_cast<int>(secs / 60 % 60), s = static_cast<int>(secs % 60);
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%d:%02d:%02d %s", h % 12 == 0 ? 12 : h % 12, mi, s, h < 12 ? "AM" : "PM");
+  return FromAscii(buf);
+}
+
+std::string Narrow(const Text& s) {
+  std::string out;
+  for (char16_t c : s) out += c < 128 ? static_cast<char>(c) : '?';
+  return out;
+}
+
+}  // namespace
+
+Text InvariantLocale::FormatDouble(double v) const { return General(v, 15); }
+Text InvariantLocale::FormatSingle(float v) const { return General(v, 7); }
+
+Text InvariantLocale::FormatDate(OleDate d) const {
+  Parts p = Split(d);
+  if (p.day == 0 && d >= 0) return TimePart(p.secs);
+  if (p.secs == 0) return DatePart(p.day);
+  return DatePart(p.day) + u" " + TimePart(p.secs);
+}
+
+Text InvariantLocale::FormatLogTime(OleDate d) const {
+  Parts p = Split(d);
+  return DatePart(p.day) + u" " + TimePart(p.secs);
+}
+
+std::optional<double> InvariantLocale::ParseNumber(const Text& s) const {
+  std::string t = Narrow(Trim(s));
+  if (t.empty()) return std::nullopt;
+  char* end = nullptr;
+  double v = std::strtod(t.c_str(), &end);
+  if (end != t.c_str() + t.size() || t.find_first_of("xXnN") != std::string::npos) return std::nullopt;
+  return v;
+}
+
+std::optional<OleDate> InvariantLocale::ParseDate(const Text& s) const {
+  std::string t = Narrow(Trim(s));
+  int a = 0, b = 0, c = 0, h = 0, mi = 0, sec = 0, n = 0;
+  char ampm[3] = {0};
+  OleDate day = 0;
+  const char* rest = t.c_str();
+  if (std::sscanf(rest, "%d-%d-%d%n", &a, &b, &c, &n) == 3 && a > 31) {
+    day = DaysFromCivil(a, b, c);
+  } else if (std::sscanf(rest, "%d/%d/%d%n", &a, &b, &c, &n) == 3) {
+    if (c < 100) c += c < 30 ? 2000 : 1900;
+    if (a < 1 || a > 12 || b < 1 || b > 31) return std::nullopt;
+    day = DaysFromCivil(c, a, b);
+  } else {
+    n = 0;
+  }
+  rest += n;
+  while (*rest == ' ') ++rest;
+  if (*rest) {
+    int m = 0;
+    int got = std::sscanf(rest, "%d:%d%n", &h, &mi, &m);
+    if (got != 2) return std::nullopt;
+    rest += m;
+    if (*rest == ':') {
+      int k = 0;
+      if (std::sscanf(rest, ":%d%n", &sec, &k) != 1) return std::nullopt;
+      rest += k;
+    }
+    while (*rest == ' ') ++rest;
+    if (*rest) {
+      if (std::sscanf(rest, "%2s", ampm) != 1) return std::nullopt;
+      std::string ap = ampm;
+      if (ap == "PM" || ap == "pm") { if (h < 12) h += 12; }
+      else if (ap == "AM" || ap == "am") { if (h == 12) h = 0; }
+      else return std::nullopt;
+      rest += 2;
+      if (*rest) return std::nullopt;
+    }
+    if (h > 23 || mi > 59 || sec > 59) return std::nullopt;
+  } else if (n == 0) {
+    return std::nullopt;
+  }
+  double frac = (h * 3600 + mi * 60 + sec) / 86400.0;
+  return day < 0 ? day - frac : day + frac;
+}
+
+Text InvariantLocale::Upper(const Text& s) const {
+  Text r = s;
+  for (char16_t& c : r) {
+    if ((c >= u'a' && c <= u'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) c = static_cast<char16_t>(c - 32);
+    else if (c == 0xFF) c = 0x178;
+  }
+  return r;
+}
+
+std::string InvariantLocale::ToAnsi(const Text& s) const { return ToUtf8(s); }
+Text InvariantLocale::FromAnsi(const std::string& s) const { return FromUtf8(s); }
+
+void FileLog::AppendLine(const std::string& ansi) noexcept {
+  FILE* f = std::fopen(path_.c_str(), "ab");
+  if (!f) return;
+  std::fwrite(ansi.data(), 1, ansi.size(), f);
+  std::fwrite("\r\n", 1, 2, f);
+  std::fclose(f);
+}
+
+OleDate SystemClock::Now() const {
+  std::time_t t = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  return DaysFromCivil(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday) +
+         (tm.tm_hour * 3600 + tm.tm_min * 60 + tm.tm_sec) / 86400.0;
+}
+
+float SystemClock::Timer() const {
+  using namespace std::chrono;
+  auto now = system_clock::now();
+  std::time_t t = system_clock::to_time_t(now);
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  auto ms = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
+  return static_cast<float>(tm.tm_hour * 3600 + tm.tm_min * 60 + tm.tm_sec + ms / 1000.0);
+}
+
+uint32_t SystemClock::TickCount() const {
+  using namespace std::chrono;
+  return static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+std::string MemoryRegistry::Path(uint32_t root, const Text& subkey) {
+  std::string p = std::to_string(root) + "\\";
+  for (char16_t c : subkey) {
+    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 32);
+    p += c < 128 ? static_cast<char>(c) : '?';
+  }
+  while (!p.empty() && p.back() == '\\') p.pop_back();
+  return p;
+}
+
+long MemoryRegistry::OpenKey(uint32_t root, const Text& subkey, Key* key) {
+  auto path = Path(root, subkey);
+  if (!keys_.count(path)) return 2;
+  *key = next_++;
+  open_[*key] = path;
+  return 0;
+}
+
+long MemoryRegistry::QueryValue(Key key, const Text& name, uint32_t* type, uint8_t* data, uint32_t* size) {
+  auto k = open_.find(key);
+  if (k == open_.end()) return 6;  // invalid handle
+  std::string n;
+  for (char16_t c : name) n += static_cast<char>(c >= u'a' && c <= u'z' ? c - 32 : c);
+  auto& values = keys_[k->second];
+  auto v = values.find(n);
+  if (v == values.end()) return 2;
+  if (type) *type = v->second.type;
+  uint32_t need = static_cast<uint32_t>(v->second.bytes.size());
+  if (!data || *size < need) { *size = need; return data ? 234 : 0; }  // ERROR_MORE_DATA
+  std::copy(v->second.bytes.begin(), v->second.bytes.end(), data);
+  *size = need;
+  return 0;
+}
+
+long MemoryRegistry::CloseKey(Key key) { return open_.erase(key) ? 0 : 6; }
+
+long MemoryRegistry::DeleteKey(uint32_t root, const Text& subkey) {
+  auto path = Path(root, subkey);
+  auto it = keys_.find(path);
+  if (it == keys_.end()) return 2;
+  // Like RegDeleteKey: a key with subkeys stays.
+  auto next = std::next(it);
+  if (next != keys_.end() && next->first.rfind(path + "\\", 0) == 0) return 5;
+  keys_.erase(it);
+  return 0;
+}
+
+long MemoryRegistry::SetText(uint32_t root, const Text& subkey, const Text& name, const Text& value) {
+  SetRaw(root, subkey, name, 1, ToUtf8(value) + std::string(1, '\0'));
+  return 0;
+}
+
+void MemoryRegistry::SetRaw(uint32_t root, const Text& subkey, const Text& name, uint32_t type, const std::string& bytes) {
+  auto path = Path(root, subkey);
+  // Every key on the way exists too, as in the real registry.
+  for (size_t pos = path.find('\\'); pos != std::string::npos; pos = path.find('\\', pos + 1)) {
+    if (pos + 1 < path.size()) keys_[path.substr(0, path.find('\\', pos + 1))];
+  }
+  std::string n;
+  for (char16_t c : name) n += static_cast<char>(c >= u'a' && c <= u'z' ? c - 32 : c);
+  keys_[path][n] = Value{type, bytes};
+}
+
+bool MemoryRegistry::HasKey(uint32_t root, const Text& subkey) const { return keys_.count(Path(root, subkey)) > 0; }
+
+std::optional<std::string> MemoryRegistry::Raw(uint32_t root, const Text& subkey, const Text& name) const {
+  auto k = keys_.find(Path(root, subkey));
+  if (k == keys_.end()) return std::nullopt;
+  std::string n;
+  for (char16_t c : name) n += static_cast<char>(c >= u'a' && c <= u'z' ? c - 32 : c);
+  auto v = k->second.find(n);
+  if (v == k->second.end()) return std::nullopt;
+  return v->second.bytes;
+}
+
+NativePlatform::NativePlatform(std::string log_path) : log(std::move(log_path)) {
+  platform.locale = &locale;
+  platform.log = &log;
+  platform.clock = &clock;
+  platform.pump = &pump;
+  platform.registry = &registry;
+  platform.module.major = 2;
+  platform.module.minor = 0;
+  platform.module.title = u"LedraII";
+}
+
+}  // namespace ledra

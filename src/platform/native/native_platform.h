@@ -1,0 +1,84 @@
+// The platform of the native build (the command-line tool and the unit
+// tests): invariant English number and date forms, UTF-8 as the ANSI code
+// page, an in-memory registry that starts empty, and no window system.
+#pragma once
+
+#include <map>
+#include <string>
+
+#include "common/platform.h"
+
+namespace ledra {
+
+class InvariantLocale : public Locale {
+ public:
+  Text FormatDouble(double v) const override;
+  Text FormatSingle(float v) const override;
+  Text FormatDate(OleDate d) const override;
+  Text FormatLogTime(OleDate d) const override;
+  std::optional<double> ParseNumber(const Text& s) const override;
+  std::optional<OleDate> ParseDate(const Text& s) const override;
+  Text Upper(const Text& s) const override;
+  std::string ToAnsi(const Text& s) const override;
+  Text FromAnsi(const std::string& s) const override;
+};
+
+// Appends lines to a file; the path is the tool's choice.
+class FileLog : public LogFile {
+ public:
+  explicit FileLog(std::string path) : path_(std::move(path)) {}
+  void AppendLine(const std::string& ansi) noexcept override;
+
+ private:
+  std::string path_;
+};
+
+class SystemClock : public Clock {
+ public:
+  OleDate Now() const override;
+  float Timer() const override;
+  uint32_t TickCount() const override;
+};
+
+class NoMessages : public MessagePump {
+ public:
+  bool HasPending() const override { return false; }
+  void DoEvents() override {}
+};
+
+// Registry kept in memory; keys are matched without regard to case.
+class MemoryRegistry : public Registry {
+ public:
+  long OpenKey(uint32_t root, const Text& subkey, Key* key) override;
+  long QueryValue(Key key, const Text& name, uint32_t* type, uint8_t* data, uint32_t* size) override;
+  long CloseKey(Key key) override;
+  long DeleteKey(uint32_t root, const Text& subkey) override;
+  long SetText(uint32_t root, const Text& subkey, const Text& name, const Text& value) override;
+
+  // Test helpers: a raw value (type 1 = text, 4 = 32-bit number) and a look.
+  void SetRaw(uint32_t root, const Text& subkey, const Text& name, uint32_t type, const std::string& bytes);
+  bool HasKey(uint32_t root, const Text& subkey) const;
+  std::optional<std::string> Raw(uint32_t root, const Text& subkey, const Text& name) const;
+  int open_handles() const { return static_cast<int>(open_.size()); }
+
+ private:
+  struct Value { uint32_t type; std::string bytes; };
+  using Values = std::map<std::string, Value>;
+  static std::string Path(uint32_t root, const Text& subkey);
+  std::map<std::string, Values> keys_;
+  std::map<Key, std::string> open_;
+  Key next_ = 0x100;
+};
+
+// A whole native platform, owned in one place.
+struct NativePlatform {
+  explicit NativePlatform(std::string log_path);
+  InvariantLocale locale;
+  FileLog log;
+  SystemClock clock;
+  NoMessages pump;
+  MemoryRegistry registry;
+  Platform platform;
+};
+
+}  // namespace ledra

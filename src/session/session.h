@@ -1,0 +1,90 @@
+// The Session object the host creates: the 28 methods of its interface, its
+// fields, and the module data shared by the Sessions of one thread.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "common/platform.h"
+#include "common/text.h"
+#include "common/variant.h"
+#include "data/connection.h"
+
+namespace ledra {
+
+// Module-level data: one copy per thread, as the host creates and calls its
+// Sessions on one thread each.
+struct ModuleData {
+  int16_t session_count = 0;
+  Text config_rd;                          // ConfigRd: shared with the dialogs
+  std::unique_ptr<OwnerWindow> frm_main;   // hidden owner window, made on first use
+};
+ModuleData& Module();
+// frmMain, created on its first use and then kept, hidden.
+OwnerWindow* FrmMain();
+
+class Session {
+ public:
+  Session();
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  // The host contract.
+  Text Install();
+  Text Uninstall();
+  Text Configure(const Text& rd, const Text& page);
+  Text Initialize(const Text& data_rd, const Text& user_rd, std::shared_ptr<Object> callback);
+  Text Uninitialize();
+  Text Load(const Text& vars);
+  Text Unload();
+  Text FindContact(const Text& rd);
+  Text FindList(const Text& rd);
+  Text DoAction(const Text& rd);
+  Text CacheStart();
+  Text CacheEnd();
+  Text CacheRecord();
+  Text Capabilities();
+  bool Blocked();
+
+  // Workers and auxiliary methods, public on the interface as well.
+  Text InstallReal();
+  Text UninitializeReal();
+  Var InitializeReal();
+  Text LoadReal(const Text& rd);
+  Text UnloadReal();
+  Text FindReal(const Text& rd);
+  bool CheckRunning(bool start);
+  Text DoActionReal(const Text& rd);
+  Text CacheRecordReal();
+  Text GetContact(const Text& typ, const Var& res);
+  Text CapabilitiesReal();
+  Text SetProperty(const Text& prop, const Var& value);
+  Text GetProperty(const Text& prop);
+
+  // Read-only views for the tool and the tests.
+  int16_t instance_no() const { return instance_no_; }
+  bool load_failed() const { return load_failed_; }
+  const Text& table_prefix() const { return table_prefix_; }
+  const Text& data_path() const { return data_path_; }
+  bool use_suppliers() const { return use_suppliers_; }
+  bool use_customers() const { return use_customers_; }
+  bool connected() const { return conn_ != nullptr; }
+
+ private:
+  int16_t instance_no_ = 0;
+  Text data_rd_;
+  Text user_rd_;
+  bool load_failed_ = false;
+  bool blocked_flag_ = false;
+  Text cache_state_;
+  std::shared_ptr<ResultSet> cache_rs_;
+  std::shared_ptr<Object> callback_;
+  std::shared_ptr<Connection> conn_;
+  Text data_path_;
+  Text table_prefix_;
+  bool use_suppliers_ = false;
+  bool use_customers_ = false;
+};
+
+}  // namespace ledra

@@ -1,0 +1,102 @@
+// The platform the unit tests run on: invariant locale, an in-memory
+// registry, a log that keeps its lines, a clock the test sets, and a message
+// pump that counts how often it was asked.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "common/platform.h"
+#include "platform/native/native_platform.h"
+
+namespace ledra::testing {
+
+class RecordingLog : public LogFile {
+ public:
+  void AppendLine(const std::string& ansi) noexcept override { lines.push_back(ansi); }
+  std::vector<std::string> lines;
+};
+
+class ManualClock : public Clock {
+ public:
+  OleDate Now() const override { return now; }
+  float Timer() const override { return timer; }
+  uint32_t TickCount() const override { return ticks; }
+  OleDate now = 46362.5;  // 6 Dec 2026 12:00:00
+  float timer = 0;
+  uint32_t ticks = 0;
+};
+
+class CountingPump : public MessagePump {
+ public:
+  bool HasPending() const override { ++checks; return pending; }
+  void DoEvents() override { ++pumps; }
+  mutable int checks = 0;
+  int pumps = 0;
+  bool pending = false;
+};
+
+class FakeOwnerWindow : public OwnerWindow {
+ public:
+  explicit FakeOwnerWindow(uintptr_t h) : h_(h) {}
+  uintptr_t Handle() const override { return h_; }
+
+ private:
+  uintptr_t h_;
+};
+
+class FakeWindows : public Windows {
+ public:
+  std::unique_ptr<OwnerWindow> CreateOwnerWindow() override {
+    ++owner_windows_created;
+    return std::make_unique<FakeOwnerWindow>(0x1000 + owner_windows_created);
+  }
+  int owner_windows_created = 0;
+};
+
+class FakePlatform {
+ public:
+  FakePlatform() {
+    platform.locale = &locale;
+    platform.log = &log;
+    platform.clock = &clock;
+    platform.pump = &pump;
+    platform.registry = &registry;
+    platform.windows = &windows;
+    platform.module.major = 2;
+    platform.module.minor = 0;
+    platform.module.title = u"LedraII";
+    SetPlatform(&platform);
+  }
+  ~FakePlatform() { SetPlatform(nullptr); }
+  FakePlatform(const FakePlatform&) = delete;
+  FakePlatform& operator=(const FakePlatform&) = delete;
+
+  // The failure text of each logged line: what follows the time stamp.
+  std::vector<std::string> Failures() const {
+    std::vector<std::string> out;
+    for (const auto& l : log.lines) {
+      auto at = l.find("    @ ");
+      out.push_back(at == std::string::npos ? l : l.substr(at + 6));
+    }
+    return out;
+  }
+
+  InvariantLocale locale;
+  RecordingLog log;
+  ManualClock clock;
+  CountingPump pump;
+  MemoryRegistry registry;
+  FakeWindows windows;
+  Platform platform;
+};
+
+// Base fixture: every test gets a fresh fake platform.
+class PlatformTest : public ::testing::Test {
+ protected:
+  FakePlatform sys;
+};
+
+}  // namespace ledra::testing
