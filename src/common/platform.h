@@ -33,6 +33,9 @@ class Locale {
   // ANSI code page conversions.
   virtual std::string ToAnsi(const Text& s) const = 0;
   virtual Text FromAnsi(const std::string& s) const = 0;
+  // Text of a table in the given Windows code page (0: the ANSI code page).
+  // Characters the code page lacks become U+FFFD; never fails.
+  virtual Text Decode(uint32_t codepage, const char* bytes, size_t n) const = 0;
 };
 
 class LogFile {

@@ -156,6 +156,15 @@ Text InvariantLocale::Upper(const Text& s) const {
 std::string InvariantLocale::ToAnsi(const Text& s) const { return ToUtf8(s); }
 Text InvariantLocale::FromAnsi(const std::string& s) const { return FromUtf8(s); }
 
+Text InvariantLocale::Decode(uint32_t codepage, const char* bytes, size_t n) const {
+  // Placeholder until the code page tables land: Latin-1 for everything.
+  (void)codepage;
+  Text r;
+  r.reserve(n);
+  for (size_t i = 0; i < n; ++i) r += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]));
+  return r;
+}
+
 void FileLog::AppendLine(const std::string& ansi) noexcept {
   FILE* f = std::fopen(path_.c_str(), "ab");
   if (!f) return;

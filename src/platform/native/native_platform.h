@@ -21,6 +21,7 @@ class InvariantLocale : public Locale {
   Text Upper(const Text& s) const override;
   std::string ToAnsi(const Text& s) const override;
   Text FromAnsi(const std::string& s) const override;
+  Text Decode(uint32_t codepage, const char* bytes, size_t n) const override;
 };
 
 // Appends lines to a file; the path is the tool's choice.

@@ -1,0 +1,23 @@
+// Splitting Windows paths, and reading one registry value with a default.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "common/text.h"
+#include "common/variant.h"
+
+namespace ledra {
+
+// The part of a path after its last "\" (the whole text when there is none).
+Text FileEnd(const Text& path);
+// The part before its last "\" ("" for a blank path or one without "\").
+Text FilePath(const Text& path);
+
+// A registry value as text (or a 32-bit number when the default is a whole
+// number); the default, or "", when the key or the value is missing. A root
+// of 0 means HKEY_LOCAL_MACHINE.
+Var RegistryGet(const Text& key_path, const Text& value_name,
+                const std::optional<Var>& def = std::nullopt, uint32_t root = 0);
+
+}  // namespace ledra

@@ -1,0 +1,39 @@
+// The text routines that decide which contacts match a caller's number or
+// typed words, and the small string surgery other modules need.
+#pragma once
+
+#include <cstdint>
+
+#include "common/text.h"
+#include "common/variant.h"
+
+namespace ledra {
+
+// Dialling characters only ("0123456789*#"); with keep_format, ".()+" that a
+// digit follows and single blanks between groups stay as well.
+Text DigitsOnly(const Text& source, bool keep_format);
+// Upper-case words of A-Z and 0-9, comma-separated; other runs become one ",".
+Text WordsOnly(const Text& source);
+// True when every comma-separated word of words begins a word of target.
+bool WordsMatch(const Text& target, const Text& words);
+// source with every occurrence of sub removed, repeatedly.
+Text RidStr(const Text& source, const Text& sub);
+// length characters from pos (1-based) replaced by insert.
+Text Stuff(const Text& source, int16_t pos, int16_t length, const Text& insert);
+// source cut before its first control character (code below 32).
+Text ZTrim(const Text& source);
+
+// What ListSearch reads of a list-box or combo-box.
+class ListControl {
+ public:
+  virtual ~ListControl() = default;
+  virtual int ListCount() const = 0;
+  virtual Text List(int index) const = 0;
+  virtual int32_t ItemData(int index) const = 0;
+};
+
+// Index of the first item that matches value (by ItemData for a number, by
+// text otherwise, whole or leading part), -1 when none does.
+int16_t ListSearch(const ListControl& list, const Var& value, bool partial);
+
+}  // namespace ledra
