@@ -68,7 +68,9 @@ void LogError(const Text& text) {
       return;
     }
     Platform& p = Sys();
-    if (!p.log) return;
+    // Without a log, a clock or a locale (no platform set yet) there is no
+    // line to write; the caller still goes on.
+    if (!p.log || !p.clock || !p.locale) return;
     Text line = p.module.title + u" - " + p.locale->FormatLogTime(p.clock->Now()) + u"   " + u" @ " + text;
     p.log->AppendLine(p.locale->ToAnsi(line));
   } catch (...) {
