@@ -1,0 +1,210 @@
+#include "common/file_registry.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "fakes/fake_platform.h"
+
+namespace ledra {
+namespace {
+
+using testing::PlatformTest;
+
+class FileRegistryTest : public PlatformTest {};
+
+std::string U8(const Text& t) { return ToUtf8(t); }
+
+TEST_F(FileRegistryTest, FileEnd) {
+  struct Row {
+    const char16_t* path;
+    const char16_t* expected;
+  };
+  const Row rows[] = {
+      {u"C:\\Data\\ledger.dbf", u"ledger.dbf"},
+      {u"ledger.dbf", u"ledger.dbf"},
+      {u"C:\\Data\\", u""},
+      {u"", u""},
+      {u"\\x", u"x"},
+      // "/" is an ordinary character.
+      {u"C:/Data/ledger.dbf", u"C:/Data/ledger.dbf"},
+      {u"C:\\My Data\\a b.dbf ", u"a b.dbf "},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(U8(r.path));
+    EXPECT_EQ(U8(FileEnd(r.path)), U8(r.expected));
+  }
+  EXPECT_TRUE(sys.Failures().empty());
+}
+
+TEST_F(FileRegistryTest, FilePath) {
+  struct Row {
+    const char16_t* path;
+    const char16_t* expected;
+  };
+  const Row rows[] = {
+      {u"C:\\Data\\ledger.dbf", u"C:\\Data"},
+      {u"C:\\file.dbf", u"C:"},
+      {u"C:\\Data\\", u"C:\\Data"},
+      {u"ledger.dbf", u""},
+      {u"   ", u""},
+      {u"", u""},
+      {u"\\file.dbf", u""},
+      {u" \\x", u" "},
+      {u"C:/Data/ledger.dbf", u""},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(U8(r.path));
+    EXPECT_EQ(U8(FilePath(r.path)), U8(r.expected));
+  }
+  EXPECT_TRUE(sys.Failures().empty());
+}
+
+constexpr uint32_t kHklm = Registry::kLocalMachine;
+constexpr uint32_t kHkcu = Registry::kCurrentUser;
+const char16_t* const kKey = u"SOFTWARE\\Test\\App";
+
+struct RawValue {
+  uint32_t root;
+  const char16_t* key;
+  const char16_t* name;
+  uint32_t type;
+  std::string bytes;
+};
+
+// Each row gets its own platform, so its registry starts empty.
+TEST(FileRegistryValues, RegistryGet) {
+  struct Row {
+    const char* name;
+    std::vector<RawValue> setup;
+    const char16_t* value_name;
+    std::optional<Var> def;
+    uint32_t root;
+    VarKind expected_kind;
+    std::string expected_text;  // text result, or the number's decimal form
+  };
+  const std::string long_text(2001, 'a');  // 2001 bytes before its zero
+  const std::string fits = std::string(1999, 'b') + '\0';  // exactly 2000 bytes
+  const std::string seven_hundred = std::string("\xbc\x02\x00\x00", 4);  // 700, little-endian
+  const Row rows[] = {
+      {"missing key, text default", {}, u"Path", Var(u"c:\\app"), 0, VarKind::String, "c:\\app"},
+      {"missing key, no default", {}, u"Path", std::nullopt, 0, VarKind::String, ""},
+      {"missing value, text default", {{kHklm, kKey, u"Other", 1, std::string("x\0", 2)}}, u"Path",
+       Var(u"c:\\app"), 0, VarKind::String, "c:\\app"},
+      {"missing value, no default", {{kHklm, kKey, u"Other", 1, std::string("x\0", 2)}}, u"Path",
+       std::nullopt, 0, VarKind::String, ""},
+      {"number default, missing key: its text", {}, u"Count", Var::Integer(7), 0, VarKind::String, "7"},
+      {"number default, missing value: the number", {{kHklm, kKey, u"Other", 4, seven_hundred}}, u"Count",
+       Var::Integer(7), 0, VarKind::Integer, "7"},
+      {"number default, present value", {{kHklm, kKey, u"Count", 4, seven_hundred}}, u"Count",
+       Var::Integer(7), 0, VarKind::Long, "700"},
+      {"32-bit default, present value", {{kHklm, kKey, u"Count", 4, seven_hundred}}, u"Count",
+       Var::Long(7), 0, VarKind::Long, "700"},
+      // The type in the registry is not checked: "12" and its zero as a number.
+      {"number default, text value", {{kHklm, kKey, u"Count", 1, std::string("12\0", 3)}}, u"Count",
+       Var::Integer(7), 0, VarKind::Long, "12849"},
+      {"fractional default is a text default", {{kHklm, kKey, u"Other", 1, std::string("x\0", 2)}},
+       u"Count", Var::Double(7.5), 0, VarKind::String, "7.5"},
+      {"text value with its zero",
+       {{kHklm, kKey, u"Path", 1, std::string("C:\\Program Files\\App\0", 21)}}, u"Path", Var(u"c:\\app"), 0,
+       VarKind::String, "C:\\Program Files\\App"},
+      {"blanks of the value itself stay", {{kHklm, kKey, u"Path", 1, std::string("C:\\My App  \0", 12)}},
+       u"Path", std::nullopt, 0, VarKind::String, "C:\\My App  "},
+      {"value without zero loses its trailing blanks", {{kHklm, kKey, u"Path", 1, "abc  "}}, u"Path",
+       std::nullopt, 0, VarKind::String, "abc"},
+      {"what follows the zero is dropped", {{kHklm, kKey, u"Path", 1, std::string("ab\0cd\0", 6)}}, u"Path",
+       std::nullopt, 0, VarKind::String, "ab"},
+      {"value of 2000 bytes fits", {{kHklm, kKey, u"Path", 1, fits}}, u"Path", Var(u"d"), 0,
+       VarKind::String, std::string(1999, 'b')},
+      {"longer value gives the default", {{kHklm, kKey, u"Path", 1, long_text + '\0'}}, u"Path", Var(u"d"),
+       0, VarKind::String, "d"},
+      {"longer value, no default", {{kHklm, kKey, u"Path", 1, long_text + '\0'}}, u"Path", std::nullopt, 0,
+       VarKind::String, ""},
+      {"root 0 is the local machine", {{kHklm, kKey, u"Path", 1, std::string("lm\0", 3)}}, u"Path",
+       std::nullopt, 0, VarKind::String, "lm"},
+      {"another root given", {{kHkcu, kKey, u"Path", 1, std::string("cu\0", 3)}}, u"Path", std::nullopt,
+       kHkcu, VarKind::String, "cu"},
+      {"another root does not see the local machine", {{kHklm, kKey, u"Path", 1, std::string("lm\0", 3)}},
+       u"Path", Var(u"none"), kHkcu, VarKind::String, "none"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    testing::FakePlatform fresh;
+    for (const RawValue& v : r.setup) fresh.registry.SetRaw(v.root, v.key, v.name, v.type, v.bytes);
+    Var got = RegistryGet(kKey, r.value_name, r.def, r.root);
+    EXPECT_EQ(got.kind(), r.expected_kind);
+    EXPECT_EQ(U8(CStr(got)), r.expected_text);
+    EXPECT_EQ(fresh.registry.open_handles(), 0);
+    EXPECT_TRUE(fresh.Failures().empty());
+  }
+}
+
+// Records what RegistryGet asks of the registry; opening can be made to fail.
+class RecordingRegistry : public Registry {
+ public:
+  long OpenKey(uint32_t root, const Text&, Key* key) override {
+    opened_root = root;
+    if (open_result == 0) *key = 0x42;
+    return open_result;
+  }
+  long QueryValue(Key key, const Text&, uint32_t*, uint8_t*, uint32_t* size) override {
+    queried.push_back(key);
+    sizes.push_back(*size);
+    return 2;
+  }
+  long CloseKey(Key key) override {
+    closed.push_back(key);
+    return key == 0x42 ? 0 : 6;
+  }
+  long DeleteKey(uint32_t, const Text&) override { return 2; }
+  long SetText(uint32_t, const Text&, const Text&, const Text&) override { return 0; }
+
+  long open_result = 0;
+  uint32_t opened_root = 0;
+  std::vector<Key> queried;
+  std::vector<uint32_t> sizes;
+  std::vector<Key> closed;
+};
+
+TEST_F(FileRegistryTest, RegistryGetCalls) {
+  struct Row {
+    const char* name;
+    long open_result;
+    std::optional<Var> def;
+    uint32_t expected_size;     // 0: no query
+    bool expected_close;
+    Registry::Key expected_key;  // the handle queried and closed
+  };
+  const Row rows[] = {
+      {"text read", 0, Var(u"d"), 2000, true, 0x42},
+      {"number read", 0, Var::Long(1), 4, true, 0x42},
+      {"missing key: nothing closed", 2, Var(u"d"), 0, false, 0},
+      // Any other failure still queries and closes the handle that never opened.
+      {"key not opened", 5, Var(u"d"), 2000, true, 0},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    RecordingRegistry reg;
+    reg.open_result = r.open_result;
+    sys.platform.registry = &reg;
+    Var got = RegistryGet(kKey, u"Path", r.def);
+    EXPECT_EQ(reg.opened_root, Registry::kLocalMachine);
+    if (r.expected_size) {
+      ASSERT_EQ(reg.sizes.size(), 1u);
+      EXPECT_EQ(reg.sizes[0], r.expected_size);
+      EXPECT_EQ(reg.queried[0], r.expected_key);
+    } else {
+      EXPECT_TRUE(reg.sizes.empty());
+    }
+    EXPECT_EQ(reg.closed, r.expected_close ? std::vector<Registry::Key>{r.expected_key}
+                                           : std::vector<Registry::Key>{});
+    EXPECT_EQ(U8(CStr(got)), U8(CStr(*r.def)));
+    sys.platform.registry = &sys.registry;
+  }
+  EXPECT_TRUE(sys.Failures().empty());
+}
+
+}  // namespace
+}  // namespace ledra

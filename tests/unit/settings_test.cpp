@@ -1,0 +1,128 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "fakes/fake_platform.h"
+#include "session/session.h"
+
+namespace ledra {
+namespace {
+
+using testing::PlatformTest;
+
+const char16_t* const kLedraKey = u"SOFTWARE\\Kestrin\\Ledra Client\\System";
+
+class SettingsTest : public PlatformTest {
+ protected:
+  void SetLedraFolder(const Text& folder) {
+    sys.registry.SetText(Registry::kLocalMachine, kLedraKey, u"PathToLedra", folder);
+  }
+};
+
+std::string U8(const Text& t) { return ToUtf8(t); }
+
+// Each row gets its own platform, so its registry starts empty.
+TEST(SettingsValues, InitializeReal) {
+  struct Row {
+    const char* name;
+    const char16_t* data_rd;
+    const char16_t* ledra_folder;  // nullptr: no PathToLedra value
+    const char16_t* prefix;
+    const char16_t* path;
+    bool suppliers;
+    bool customers;
+  };
+  const Row rows[] = {
+      {"full path", u"{DBFile=C:\\Acc\\DATA\\a_sname.dbf}", nullptr, u"a_", u"C:\\Acc\\DATA", true, true},
+      {"full path wins over the registry", u"{DBFile=C:\\Acc\\DATA\\a_sname.dbf}", u"D:\\Ledra", u"a_",
+       u"C:\\Acc\\DATA", true, true},
+      {"no file, registry folder", u"", u"D:\\Ledra", u"z_", u"D:\\Ledra\\data", true, true},
+      {"no file, no registry value", u"", nullptr, u"z_", u"\\data", true, true},
+      {"xx is the default company", u"{DBFile=C:\\Acc\\xx_sname.dbf}", nullptr, u"z_", u"C:\\Acc", true, true},
+      {"XX is a company of its own", u"{DBFile=C:\\Acc\\XX_sname.dbf}", nullptr, u"XX", u"C:\\Acc", true, true},
+      {"folder only", u"{DBFile=C:\\Acc\\}", nullptr, u"z_", u"C:\\Acc", true, true},
+      {"no folder", u"{DBFile=a_sname.dbf}", u"D:\\Ledra", u"a_", u"D:\\Ledra\\data", true, true},
+      {"one-character name", u"{DBFile=C:\\Acc\\a}", nullptr, u"ax", u"C:\\Acc", true, true},
+      {"key written as Dbfile, typed", u"{Dbfile(S23)=C:\\Acc\\DATA\\b_sname.dbf}", nullptr, u"b_",
+       u"C:\\Acc\\DATA", true, true},
+      {"switches 0", u"{UseSuppliers(N1)=0}{UseCustomers(N1)=0}", nullptr, u"z_", u"\\data", false, false},
+      {"switch as plain text 0", u"{UseSuppliers=0}", nullptr, u"z_", u"\\data", false, true},
+      {"switches as words", u"{UseSuppliers=True}{UseCustomers=False}", nullptr, u"z_", u"\\data", true, false},
+      {"words in any case", u"{usesuppliers=false}{USECUSTOMERS=TRUE}", nullptr, u"z_", u"\\data", false, true},
+      {"any other number is true", u"{UseSuppliers(N2)=-1}{UseCustomers=5}", nullptr, u"z_", u"\\data", true,
+       true},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    testing::FakePlatform fresh;
+    if (r.ledra_folder) fresh.registry.SetText(Registry::kLocalMachine, kLedraKey, u"PathToLedra", r.ledra_folder);
+    Session s;
+    EXPECT_EQ(U8(s.Initialize(r.data_rd, u"", nullptr)), "");
+    EXPECT_EQ(U8(s.table_prefix()), U8(r.prefix));
+    EXPECT_EQ(U8(s.data_path()), U8(r.path));
+    EXPECT_EQ(s.use_suppliers(), r.suppliers);
+    EXPECT_EQ(s.use_customers(), r.customers);
+    EXPECT_EQ(fresh.registry.open_handles(), 0);
+    EXPECT_TRUE(fresh.Failures().empty());
+  }
+}
+
+TEST_F(SettingsTest, ASwitchThatIsNoBooleanKeepsItsValue) {
+  struct Row {
+    const char* name;
+    const char16_t* first_rd;
+    bool suppliers_before;
+  };
+  const Row rows[] = {
+      {"kept false", u"{UseSuppliers=0}", false},
+      {"kept true", u"{UseSuppliers=1}", true},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    sys.log.lines.clear();
+    Session s;
+    s.Initialize(r.first_rd, u"", nullptr);
+    ASSERT_EQ(s.use_suppliers(), r.suppliers_before);
+
+    s.Initialize(u"{UseSuppliers=maybe}{UseCustomers=0}{DBFile=C:\\Acc\\b_sname.dbf}", u"", nullptr);
+    EXPECT_EQ(s.use_suppliers(), r.suppliers_before);
+    // The steps after the failing one still ran.
+    EXPECT_FALSE(s.use_customers());
+    EXPECT_EQ(U8(s.table_prefix()), "b_");
+    EXPECT_EQ(U8(s.data_path()), "C:\\Acc");
+    EXPECT_EQ(sys.Failures(), std::vector<std::string>{"Type mismatch @ plugin.Session.InitializeReal"});
+  }
+}
+
+TEST_F(SettingsTest, ASwitchThatIsNoBooleanOnANewSessionStaysFalse) {
+  Session s;
+  s.Initialize(u"{UseCustomers=maybe}", u"", nullptr);
+  EXPECT_TRUE(s.use_suppliers());
+  EXPECT_FALSE(s.use_customers());
+  EXPECT_EQ(sys.Failures(), std::vector<std::string>{"Type mismatch @ plugin.Session.InitializeReal"});
+}
+
+TEST_F(SettingsTest, ASecondInitializeRereadsTheSettings) {
+  SetLedraFolder(u"D:\\Ledra");
+  Session s;
+  s.Initialize(u"{DBFile=C:\\Acc\\DATA\\a_sname.dbf}{UseSuppliers=0}", u"", nullptr);
+  s.Initialize(u"", u"", nullptr);
+  EXPECT_EQ(U8(s.table_prefix()), "z_");
+  EXPECT_EQ(U8(s.data_path()), "D:\\Ledra\\data");
+  EXPECT_TRUE(s.use_suppliers());
+  EXPECT_TRUE(s.use_customers());
+}
+
+TEST_F(SettingsTest, InstallAndUninitializeWorkersAnswerNothing) {
+  Session s;
+  s.Initialize(u"{DBFile=C:\\Acc\\DATA\\a_sname.dbf}", u"", nullptr);
+  EXPECT_EQ(U8(s.InstallReal()), "");
+  EXPECT_EQ(U8(s.UninitializeReal()), "");
+  EXPECT_TRUE(s.InitializeReal().IsEmpty());
+  EXPECT_EQ(U8(s.table_prefix()), "a_");
+  EXPECT_TRUE(sys.Failures().empty());
+}
+
+}  // namespace
+}  // namespace ledra

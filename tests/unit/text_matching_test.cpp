@@ -1,0 +1,259 @@
+#include "common/text_matching.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "common/errors.h"
+#include "fakes/fake_platform.h"
+
+namespace ledra {
+namespace {
+
+using testing::PlatformTest;
+
+class TextMatchingTest : public PlatformTest {};
+
+std::string U8(const Text& t) { return ToUtf8(t); }
+
+TEST_F(TextMatchingTest, DigitsOnly) {
+  struct Row {
+    const char16_t* source;
+    bool keep_format;
+    const char16_t* expected;
+  };
+  const Row rows[] = {
+      {u"+44 (0)20 7946-0000", false, u"4402079460000"},
+      {u"+44 (0)20 7946-0000", true, u"+44 (0)20 79460000"},
+      // Leading blanks vanish, runs collapse, the trailing blank stays.
+      {u"  0161   496 ", true, u"0161 496 "},
+      {u"  0161   496 ", false, u"0161496"},
+      {u"(x)123", true, u")123"},
+      {u"(x)123", false, u"123"},
+      {u"*31#", false, u"*31#"},
+      {u"*31#", true, u"*31#"},
+      {u"", false, u""},
+      {u"", true, u""},
+      {u"1.5", false, u"15"},
+      {u"1.5", true, u"1.5"},
+      // A digit nine blanks on is inside the ten-character window...
+      {u"+         1", true, u"+ 1"},
+      // ...ten blanks on it is not, so the "+" goes.
+      {u"+          1", true, u"1"},
+      // Punctuation before punctuation: only the one that a digit follows stays.
+      {u"(+44", true, u"+44"},
+      // Punctuation at the end has nothing after it.
+      {u"12.", true, u"12"},
+      // A tab is not a blank: it neither survives nor counts as a gap.
+      {u"01\t23", true, u"0123"},
+      {u"+\t1", true, u"1"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(U8(r.source) + (r.keep_format ? " keep" : " plain"));
+    EXPECT_EQ(U8(DigitsOnly(r.source, r.keep_format)), U8(r.expected));
+  }
+  EXPECT_TRUE(sys.Failures().empty());
+}
+
+TEST_F(TextMatchingTest, WordsOnly) {
+  struct Row {
+    const char16_t* source;
+    const char16_t* expected;
+  };
+  const Row rows[] = {
+      {u"Smith & Sons, Ltd. ", u"SMITH,SONS,LTD"},
+      {u"  Smith", u",SMITH"},
+      {u"O'Brien", u"O,BRIEN"},
+      {u"Caf\u00e9 24", u"CAF,24"},
+      {u"", u""},
+      {u"abc123", u"ABC123"},
+      {u"a\tb", u"A,B"},
+      {u"--", u""},
+      {u"-a-", u",A"},
+      {u"\u00c9clair", u",CLAIR"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(U8(r.source));
+    EXPECT_EQ(U8(WordsOnly(r.source)), U8(r.expected));
+  }
+  EXPECT_TRUE(sys.Failures().empty());
+}
+
+TEST_F(TextMatchingTest, WordsMatch) {
+  struct Row {
+    const char16_t* target;
+    const char16_t* words;
+    bool expected;
+  };
+  const Row rows[] = {
+      {u",JOHN,SMITH", u"SM,JO", true},
+      {u",JOHN,SMITH", u"SMITHS", false},
+      {u",JOHN,SMITH", u"", true},
+      {u",JOHN,SMITH", u"OHN", false},
+      {u",JOHN,SMITH", u"SMITH", true},
+      {u",JOHN,SMITH", u"JO,XY", false},
+      {u",JOHN,SMITH", u"john", false},
+      // A trailing comma leaves no further word.
+      {u",JOHN,SMITH", u"JO,", true},
+      // An empty word matches any target that has a comma.
+      {u",JOHN,SMITH", u"JO,,SM", true},
+      {u"JOHN", u",JO", false},
+      {u"", u"", true},
+      {u"", u"A", false},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(U8(r.target) + " / " + U8(r.words));
+    EXPECT_EQ(WordsMatch(r.target, r.words), r.expected);
+  }
+  EXPECT_TRUE(sys.Failures().empty());
+}
+
+TEST_F(TextMatchingTest, RidStr) {
+  struct Row {
+    const char16_t* source;
+    const char16_t* sub;
+    const char16_t* expected;
+  };
+  const Row rows[] = {
+      {u"**AB*C", u"*", u"ABC"},
+      {u"ABC", u"*", u"ABC"},
+      {u"", u"*", u""},
+      {u"***", u"*", u""},
+      // Cutting one occurrence joins a new one, which goes too.
+      {u"aabb", u"ab", u""},
+      {u"xaabby", u"ab", u"xy"},
+      {u"abab", u"ab", u""},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(U8(r.source) + " - " + U8(r.sub));
+    EXPECT_EQ(U8(RidStr(r.source, r.sub)), U8(r.expected));
+  }
+  EXPECT_TRUE(sys.Failures().empty());
+}
+
+TEST_F(TextMatchingTest, Stuff) {
+  struct Row {
+    const char16_t* source;
+    int16_t pos;
+    int16_t length;
+    const char16_t* insert;
+    const char16_t* expected;
+  };
+  const Row rows[] = {
+      {u"ABCDEF", 3, 2, u"xy", u"ABxyEF"},
+      {u"ABCDEF", 1, 0, u"x", u"xABCDEF"},
+      {u"ABCDEF", 2, 1, u"", u"ACDEF"},
+      {u"ABCDEF", 7, 0, u"x", u"ABCDEFx"},
+      // Positions beyond the end give empty pieces.
+      {u"ABCDEF", 10, 2, u"x", u"ABCDEFx"},
+      {u"ABCDEF", 5, 10, u"", u"ABCD"},
+      {u"", 1, 5, u"xy", u"xy"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(U8(r.source) + " " + std::to_string(r.pos) + "," + std::to_string(r.length));
+    EXPECT_EQ(U8(Stuff(r.source, r.pos, r.length, r.insert)), U8(r.expected));
+  }
+  EXPECT_TRUE(sys.Failures().empty());
+}
+
+TEST_F(TextMatchingTest, StuffBeforeTheFirstPositionIsLoggedAndGivesNothing) {
+  EXPECT_EQ(U8(Stuff(u"ABC", 0, 1, u"x")), "");
+  ASSERT_EQ(sys.Failures().size(), 1u);
+  EXPECT_EQ(sys.Failures()[0], "Invalid procedure call or argument @ basGlobal.Stuff");
+}
+
+TEST_F(TextMatchingTest, ZTrim) {
+  struct Row {
+    Text source;
+    const char16_t* expected;
+  };
+  const Row rows[] = {
+      {Text(u"Path\0more", 9), u"Path"},
+      {u"Path", u"Path"},
+      {u"", u""},
+      {u"\x1f" u"abc", u""},
+      {u"A\tB", u"A"},
+      {u"A B ", u"A B "},
+      {u"A\x7f\u00e9", u"A\x7f\u00e9"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(U8(r.source));
+    EXPECT_EQ(U8(ZTrim(r.source)), U8(r.expected));
+  }
+  EXPECT_TRUE(sys.Failures().empty());
+}
+
+// A list box as ListSearch sees it; reading a property can be made to fail.
+class FakeList : public ListControl {
+ public:
+  explicit FakeList(std::vector<std::pair<Text, int32_t>> items) : items_(std::move(items)) {}
+  int ListCount() const override {
+    if (count_fails) Raise(Err::NotSupported);
+    return static_cast<int>(items_.size());
+  }
+  Text List(int index) const override {
+    if (index == failing_item) Raise(Err::NotSupported);
+    return items_.at(index).first;
+  }
+  int32_t ItemData(int index) const override {
+    if (index == failing_item) Raise(Err::NotSupported);
+    return items_.at(index).second;
+  }
+  bool count_fails = false;
+  int failing_item = -1;
+
+ private:
+  std::vector<std::pair<Text, int32_t>> items_;
+};
+
+TEST_F(TextMatchingTest, ListSearch) {
+  FakeList list({{u"Show contact", 10}, {u"Sales processing", 20}, {u"20", 99}});
+  struct Row {
+    const char* name;
+    Var value;
+    bool partial;
+    int16_t expected;
+  };
+  const Row rows[] = {
+      {"whole text, other case", Var(u"sales processing"), false, 1},
+      {"leading part", Var(u"SHOW"), true, 0},
+      {"leading part, whole wanted", Var(u"SHOW"), false, -1},
+      {"absent, whole", Var(u"Stock"), false, -1},
+      {"absent, leading", Var(u"Stock"), true, -1},
+      {"longer than the item", Var(u"Show contact now"), true, -1},
+      {"empty text, leading", Var(u""), true, 0},
+      {"text of a number goes by text", Var(u"20"), false, 2},
+      {"16-bit number by item data", Var::Integer(20), false, 1},
+      {"32-bit number by item data", Var::Long(10), true, 0},
+      {"double by item data", Var::Double(20.0), false, 1},
+      {"single with a fraction", Var::Single(20.5f), false, -1},
+      {"double matching no item data", Var::Double(11), false, -1},
+      {"currency goes by text", Var::Currency(200000), false, 2},
+      {"byte goes by text", Var::Byte(20), false, 2},
+      {"boolean goes by text", Var::Boolean(true), false, -1},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    EXPECT_EQ(ListSearch(list, r.value, r.partial), r.expected);
+  }
+  EXPECT_TRUE(sys.Failures().empty());
+}
+
+TEST_F(TextMatchingTest, ListSearchOverUnreadableControl) {
+  FakeList broken({{u"Show contact", 10}});
+  broken.count_fails = true;
+  EXPECT_EQ(ListSearch(broken, Var(u"Show contact"), false), -1);
+  ASSERT_EQ(sys.Failures().size(), 1u);
+  EXPECT_EQ(sys.Failures()[0], "Object doesn't support this property or method @ basGlobal.ListSearch");
+
+  // One unreadable item is logged and the search goes on with the next.
+  FakeList partly({{u"Show contact", 10}, {u"Show contact", 20}});
+  partly.failing_item = 0;
+  EXPECT_EQ(ListSearch(partly, Var(u"show contact"), false), 1);
+  EXPECT_EQ(sys.Failures().size(), 2u);
+}
+
+}  // namespace
+}  // namespace ledra
