@@ -143,4 +143,7 @@ struct Platform {
 Platform& Sys();
 void SetPlatform(Platform* p);
 
+// Upper case as the platform's regional settings make it.
+inline Text UCase(const Text& s) { return Sys().locale->Upper(s); }
+
 }  // namespace ledra

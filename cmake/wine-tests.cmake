@@ -1,0 +1,32 @@
+# Tests that run the DLL for real under Wine, through scripts/wine-run
+# (the project's prefix, the fresh DLL registered, a time limit on every call).
+set(WINE_RUN ${CMAKE_SOURCE_DIR}/scripts/wine-run)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE_RUN})
+
+# A Unix path as Wine's Z: drive sees it.
+function(wine_path out path)
+  string(REPLACE "/" "\\" p "${path}")
+  set(${out} "Z:${p}" PARENT_SCOPE)
+endfunction()
+
+function(add_vbs_test name script)
+  wine_path(win ${CMAKE_SOURCE_DIR}/${script})
+  add_test(NAME ${name} COMMAND ${WINE_RUN} cscript //nologo ${win})
+  set_tests_properties(${name} PROPERTIES ENVIRONMENT "LEDRA_DLL=${CMAKE_BINARY_DIR}/LedraII.dll" TIMEOUT 300)
+endfunction()
+
+foreach(client early_bound late_bound)
+  add_executable(${client} tests/wine/${client}.cpp)
+  target_include_directories(${client} PRIVATE ${GEN})
+  add_dependencies(${client} typelib LedraII)
+  target_link_libraries(${client} PRIVATE ole32 oleaut32 uuid ${LEDRA_STATIC_RUNTIME})
+  target_sources(${client} PRIVATE ${GEN}/plgLedraII_i.c)
+  add_test(NAME ${client} COMMAND ${client})
+  set_tests_properties(${client} PROPERTIES ENVIRONMENT "LEDRA_DLL=${CMAKE_BINARY_DIR}/LedraII.dll" TIMEOUT 300)
+endforeach()
+
+add_vbs_test(host_session tests/wine/host_session.vbs)
+add_vbs_test(error_log tests/wine/error_log.vbs)
+
+add_test(NAME registration COMMAND bash ${CMAKE_SOURCE_DIR}/tests/wine/registration.sh ${CMAKE_BINARY_DIR}/LedraII.dll)
+set_tests_properties(registration PROPERTIES TIMEOUT 300)

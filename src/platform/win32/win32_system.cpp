@@ -1,0 +1,258 @@
+// Log file, clock, message pump, registry, files and the hidden owner window
+// over the Win32 API.
+#include <windows.h>
+#include <oleauto.h>
+
+#include <vector>
+
+#include "platform/win32/win32_parts.h"
+#include "platform/win32/win32_platform.h"
+
+namespace ledra::win32 {
+
+namespace {
+
+std::wstring Wide(const Text& s) { return std::wstring(s.begin(), s.end()); }
+Text FromWide(const wchar_t* s) { return s ? Text(reinterpret_cast<const char16_t*>(s)) : Text(); }
+
+HKEY Root(uint32_t root) { return reinterpret_cast<HKEY>(static_cast<uintptr_t>(root)); }
+
+std::string Ansi(const Text& s) {
+  Win32Locale locale;
+  return locale.ToAnsi(s);
+}
+
+}  // namespace
+
+void Win32Log::AppendLine(const std::string& ansi) noexcept {
+  HANDLE h = CreateFileA("c:\\fen.log", FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return;
+  std::string line = ansi + "\r\n";
+  DWORD written = 0;
+  WriteFile(h, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+  CloseHandle(h);
+}
+
+OleDate Win32Clock::Now() const {
+  SYSTEMTIME st;
+  GetLocalTime(&st);
+  st.wMilliseconds = 0;
+  DATE d = 0;
+  SystemTimeToVariantTime(&st, &d);
+  return d;
+}
+
+float Win32Clock::Timer() const {
+  SYSTEMTIME st;
+  GetLocalTime(&st);
+  return static_cast<float>(st.wHour * 3600 + st.wMinute * 60 + st.wSecond + st.wMilliseconds / 1000.0);
+}
+
+uint32_t Win32Clock::TickCount() const { return GetTickCount(); }
+
+bool Win32Pump::HasPending() const { return HIWORD(GetQueueStatus(QS_ALLINPUT)) != 0; }
+
+void Win32Pump::DoEvents() {
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message == WM_QUIT) {
+      // Leave the quit for the host's own loop.
+      PostQuitMessage(static_cast<int>(msg.wParam));
+      break;
+    }
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+}
+
+long Win32Registry::OpenKey(uint32_t root, const Text& subkey, Key* key) {
+  HKEY h = nullptr;
+  LONG rc = RegOpenKeyA(Root(root), Ansi(subkey).c_str(), &h);
+  *key = reinterpret_cast<Key>(h);
+  return rc;
+}
+
+long Win32Registry::QueryValue(Key key, const Text& name, uint32_t* type, uint8_t* data, uint32_t* size) {
+  DWORD t = 0, n = size ? *size : 0;
+  LONG rc = RegQueryValueExA(reinterpret_cast<HKEY>(key), Ansi(name).c_str(), nullptr, &t, data, &n);
+  if (type) *type = t;
+  if (size) *size = n;
+  return rc;
+}
+
+long Win32Registry::CloseKey(Key key) { return RegCloseKey(reinterpret_cast<HKEY>(key)); }
+
+long Win32Registry::DeleteKey(uint32_t root, const Text& subkey) {
+  return RegDeleteKeyA(Root(root), Ansi(subkey).c_str());
+}
+
+long Win32Registry::SetText(uint32_t root, const Text& subkey, const Text& name, const Text& value) {
+  HKEY h = nullptr;
+  LONG rc = RegCreateKeyA(Root(root), Ansi(subkey).c_str(), &h);
+  if (rc != ERROR_SUCCESS) return rc;
+  std::string v = Ansi(value);
+  rc = RegSetValueExA(h, Ansi(name).c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(v.c_str()),
+                      static_cast<DWORD>(v.size() + 1));
+  RegCloseKey(h);
+  return rc;
+}
+
+namespace {
+
+class Win32DataFile : public DataFile {
+ public:
+  explicit Win32DataFile(HANDLE h) : h_(h) {}
+  ~Win32DataFile() override { CloseHandle(h_); }
+  int64_t ReadAt(uint64_t offset, void* buf, size_t n) override {
+    OVERLAPPED ov{};
+    ov.Offset = static_cast<DWORD>(offset);
+    ov.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD got = 0;
+    if (!ReadFile(h_, buf, static_cast<DWORD>(n), &got, &ov)) {
+      return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+    }
+    return got;
+  }
+  int64_t Size() override {
+    LARGE_INTEGER s;
+    return GetFileSizeEx(h_, &s) ? s.QuadPart : -1;
+  }
+
+ private:
+  HANDLE h_;
+};
+
+Text SystemMessage(DWORD code) {
+  wchar_t* msg = nullptr;
+  FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                 code, 0, reinterpret_cast<wchar_t*>(&msg), 0, nullptr);
+  Text t = FromWide(msg);
+  LocalFree(msg);
+  while (!t.empty() && (t.back() == u'\n' || t.back() == u'\r' || t.back() == u' ')) t.pop_back();
+  return t;
+}
+
+}  // namespace
+
+std::unique_ptr<DataFile> Win32Files::OpenShared(const Text& path, Text* error) {
+  // Full sharing: the accounting application keeps writing, packing and
+  // reindexing while we read.
+  HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    if (error) *error = SystemMessage(GetLastError());
+    return nullptr;
+  }
+  return std::make_unique<Win32DataFile>(h);
+}
+
+std::vector<Text> Win32Files::List(const Text& folder) {
+  std::vector<Text> names;
+  WIN32_FIND_DATAW fd;
+  HANDLE h = FindFirstFileW((Wide(folder) + L"\\*").c_str(), &fd);
+  if (h == INVALID_HANDLE_VALUE) return names;
+  do {
+    names.push_back(FromWide(fd.cFileName));
+  } while (FindNextFileW(h, &fd));
+  FindClose(h);
+  return names;
+}
+
+Text Win32Files::Join(const Text& folder, const Text& name) const {
+  if (folder.empty()) return name;
+  if (folder.back() == u'\\' || folder.back() == u'/') return folder + name;
+  return folder + u"\\" + name;
+}
+
+namespace {
+
+const wchar_t kOwnerClass[] = L"LedraIIOwner";
+
+class Win32OwnerWindow : public OwnerWindow {
+ public:
+  explicit Win32OwnerWindow(HWND h) : h_(h) {}
+  ~Win32OwnerWindow() override {
+    if (IsWindow(h_)) DestroyWindow(h_);
+  }
+  uintptr_t Handle() const override { return reinterpret_cast<uintptr_t>(h_); }
+
+ private:
+  HWND h_;
+};
+
+}  // namespace
+
+std::unique_ptr<OwnerWindow> Win32Windows::CreateOwnerWindow() {
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = DefWindowProcW;
+  wc.hInstance = module_;
+  wc.lpszClassName = kOwnerClass;
+  RegisterClassW(&wc);  // fails harmlessly when already registered
+  HWND h = CreateWindowExW(0, kOwnerClass, L"LedraII", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, module_, nullptr);
+  if (!h) return nullptr;
+  return std::make_unique<Win32OwnerWindow>(h);
+}
+
+namespace {
+
+ModuleInfo ReadModuleInfo(HMODULE module) {
+  ModuleInfo info;
+  info.title = u"LedraII";
+  wchar_t path[MAX_PATH + 1] = {0};
+  GetModuleFileNameW(module, path, MAX_PATH);
+  DWORD ignored = 0;
+  DWORD size = GetFileVersionInfoSizeW(path, &ignored);
+  if (size == 0) return info;
+  std::vector<BYTE> data(size);
+  if (!GetFileVersionInfoW(path, 0, size, data.data())) return info;
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT len = 0;
+  if (VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &len) && fixed) {
+    info.major = HIWORD(fixed->dwFileVersionMS);
+    info.minor = LOWORD(fixed->dwFileVersionMS);
+  }
+  struct Translation { WORD language, codepage; }* tr = nullptr;
+  if (VerQueryValueW(data.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&tr), &len) && tr &&
+      len >= sizeof(Translation)) {
+    wchar_t key[96];
+    auto read = [&](const wchar_t* name, Text* out) {
+      wsprintfW(key, L"\\StringFileInfo\\%04x%04x\\%s", tr->language, tr->codepage, name);
+      wchar_t* value = nullptr;
+      UINT n = 0;
+      if (VerQueryValueW(data.data(), key, reinterpret_cast<void**>(&value), &n) && value) *out = FromWide(value);
+    };
+    read(L"Comments", &info.comments);
+    Text internal;
+    read(L"InternalName", &internal);
+    if (!internal.empty()) info.title = internal;
+  }
+  return info;
+}
+
+}  // namespace
+
+Platform& ThePlatform(HMODULE module) {
+  static Win32Locale locale;
+  static Win32Log log;
+  static Win32Clock clock;
+  static Win32Pump pump;
+  static Win32Registry registry;
+  static Win32Files files;
+  static Win32Windows windows(module);
+  static Platform platform = [&] {
+    Platform p;
+    p.locale = &locale;
+    p.log = &log;
+    p.clock = &clock;
+    p.pump = &pump;
+    p.registry = &registry;
+    p.files = &files;
+    p.windows = &windows;
+    p.module = ReadModuleInfo(module);
+    return p;
+  }();
+  return platform;
+}
+
+}  // namespace ledra::win32

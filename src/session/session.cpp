@@ -1,0 +1,179 @@
+// The Session's wrappers: each arms its error wrapper, prepares its input,
+// calls its worker and hands the worker's record back as text.
+#include "session/session.h"
+
+#include "common/errors.h"
+#include "common/vars.h"
+
+namespace ledra {
+
+ModuleData& Module() {
+  thread_local ModuleData data;
+  return data;
+}
+
+OwnerWindow* FrmMain() {
+  ModuleData& m = Module();
+  if (!m.frm_main && Sys().windows) m.frm_main = Sys().windows->CreateOwnerWindow();
+  return m.frm_main.get();
+}
+
+namespace {
+
+// "FAIL" in the answer's Result, upper-cased, is what marks a failed load.
+bool LoadAnswerFailed(const Text& answer) {
+  return UCase(CStr(GetVar(answer, u"Result"))) == u"FAIL";
+}
+
+}  // namespace
+
+Session::Session() {
+  Procedure proc(u" @ plugin.Session.Init");
+  ModuleData& m = Module();
+  proc.Step([&] {
+    if (m.session_count == INT16_MAX) Raise(Err::Overflow);
+    ++m.session_count;
+  });
+  proc.Step([&] { instance_no_ = m.session_count; });
+}
+
+Session::~Session() {
+  Procedure proc(u" @ plugin.Session.Terminate");
+  proc.Step([&] {
+    ModuleData& m = Module();
+    if (m.session_count == INT16_MIN) Raise(Err::Overflow);
+    --m.session_count;
+  });
+  proc.Step([&] { callback_.reset(); });
+}
+
+Text Session::Install() {
+  Procedure proc(u" @ plugin.Session.Install");
+  Text r;
+  proc.Step([&] { r = InstallReal(); });
+  return r;
+}
+
+Text Session::Uninstall() {
+  Procedure proc(u" @ plugin.Session.Uninstall");
+  return Text();
+}
+
+Text Session::Configure(const Text& rd, const Text& page) {
+  Procedure proc(u" @ plugin.Session.Configure");
+  ModuleData& m = Module();
+  Text r;
+  proc.Step([&] { m.config_rd = rd; });
+  proc.Step([&] { AddVar(m.config_rd, u"Page", UCase(page)); });
+  // The dialogs are owned by frmMain; until they are shown here the call
+  // answers as a cancelled dialog does.
+  proc.Step([&] { FrmMain(); });
+  proc.Step([&] { r = m.config_rd; });
+  return r;
+}
+
+Text Session::Initialize(const Text& data_rd, const Text& user_rd, std::shared_ptr<Object> callback) {
+  Procedure proc(u" @ plugin.Session.Initialize");
+  Text r;
+  proc.Step([&] { callback_ = std::move(callback); });
+  proc.Step([&] {
+    data_rd_ = data_rd;
+    user_rd_ = user_rd;
+  });
+  proc.Step([&] { r = TextForm(InitializeReal()); });
+  return r;
+}
+
+Text Session::Uninitialize() {
+  Procedure proc(u" @ plugin.Session.Uninitialize");
+  Text r;
+  proc.Step([&] { r = UninitializeReal(); });
+  proc.Step([&] { callback_.reset(); });
+  return r;
+}
+
+Text Session::Load(const Text&) {
+  Procedure proc(u" @ plugin.Session.Load");
+  Text r;
+  proc.Step([&] { r = LoadReal(Text()); });
+  proc.Step([&] { load_failed_ = LoadAnswerFailed(r); });
+  return r;
+}
+
+Text Session::Unload() {
+  Procedure proc(u" @ plugin.Session.Unload");
+  Text r;
+  proc.Step([&] { r = UnloadReal(); });
+  return r;
+}
+
+Text Session::DoAction(const Text& rd) {
+  Procedure proc(u" @ plugin.Session.DoAction");
+  Text r;
+  proc.Step([&] { r = DoActionReal(rd); });
+  return r;
+}
+
+Text Session::CacheStart() {
+  Procedure proc(u" @ plugin.Session.CacheStart");
+  Text r;
+  proc.Step([&] { cache_state_ = u"START"; });
+  // Unlike the search, the walk retries a load that failed before.
+  if (!conn_) {
+    Text loaded;
+    proc.Step([&] { loaded = LoadReal(Text()); });
+    proc.Step([&] { load_failed_ = LoadAnswerFailed(loaded); });
+  }
+  proc.Step([&] { r = CacheRecordReal(); });
+  return r;
+}
+
+Text Session::CacheEnd() {
+  Procedure proc(u" @ plugin.Session.CacheEnd");
+  Text r;
+  proc.Step([&] { cache_rs_.reset(); });
+  proc.Step([&] { cache_state_ = u"TERMINATE"; });
+  proc.Step([&] { r = CacheRecordReal(); });
+  return r;
+}
+
+Text Session::CacheRecord() {
+  Procedure proc(u" @ plugin.Session.CacheRecord");
+  Text r;
+  proc.Step([&] { r = CacheRecordReal(); });
+  return r;
+}
+
+Text Session::Capabilities() {
+  Procedure proc(u" @ plugin.Session.Capabilities");
+  Text r;
+  proc.Step([&] {
+    const ModuleInfo& info = Sys().module;
+    Text tail = CapabilitiesReal();
+    r = u"{Version=" + FromAscii(std::to_string(info.major)) + u"." + FromAscii(std::to_string(info.minor)) +
+        u"}{Name=LedraII}{Description=Kestrin Ledra II}{Comments=" + info.comments + u"}" + tail;
+  });
+  return r;
+}
+
+Text Session::CapabilitiesReal() {
+  Procedure proc(u" @ plugin.plgLedraII.Capabilities");
+  return u"{Client=1}{Server=1}{NeedContact=Show Contact,Sales processing,Order processing,Purchase orders}";
+}
+
+bool Session::Blocked() {
+  Procedure proc(u" @ plugin.Session.Blocked");
+  return blocked_flag_;
+}
+
+Text Session::SetProperty(const Text&, const Var&) {
+  Procedure proc(u" @ plugin.plgLedraII.SetProperty");
+  return Text();
+}
+
+Text Session::GetProperty(const Text&) {
+  Procedure proc(u" @ plugin.plgLedraII.GetProperty");
+  return Text();
+}
+
+}  // namespace ledra
