@@ -24,7 +24,11 @@ LEDRA_DLL=/nonexistent "$here/scripts/wine-run" regsvr32 /u /s "$(LEDRA_DLL=/non
   || { echo "FAIL regsvr32 /u"; fail=1; }
 for key in 'HKCR\plgLedraII.Session' "HKCR\\CLSID\\$clsid" 'HKCR\TypeLib\{1E71759E-517B-4174-98F0-CA181F5E16BF}' \
            'HKCR\Interface\{C18BAD48-8F24-4D00-9F73-BE8A15006BAB}'; do
-  if [ -n "$(query "$key")" ]; then echo "FAIL still registered: $key"; fail=1; else echo "ok   removed $key"; fi
+  if LEDRA_DLL=/nonexistent "$here/scripts/wine-run" reg query "$key" >/dev/null 2>&1; then
+    echo "FAIL still registered: $key"; fail=1
+  else
+    echo "ok   removed $key"
+  fi
 done
 # Leave the DLL registered for the tests that follow.
 run cmd /c exit 0
