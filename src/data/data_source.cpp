@@ -1,0 +1,227 @@
+// The data-access engine, and the Session's load and unload of its
+// connection.
+#include "data/data_source.h"
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "common/errors.h"
+#include "common/platform.h"
+#include "data/dbf_connection.h"
+#include "session/session.h"
+
+namespace ledra {
+
+const char16_t* const kVfpDriverName = u"Microsoft FoxPro VFP Driver (*.dbf)";
+
+namespace {
+
+constexpr const char16_t* kOdbcIni = u"Software\\ODBC\\ODBC.INI\\";
+constexpr const char16_t* kOdbcSources = u"Software\\ODBC\\ODBC.INI\\ODBC Data Sources";
+
+constexpr const char16_t* kNoDataSource =
+    u"[Microsoft][ODBC Driver Manager] Data source name not found and no default driver specified";
+constexpr const char16_t* kNoDriver = u"[Microsoft][ODBC Driver Manager] Specified driver could not be loaded";
+constexpr const char16_t* kCannotRegister =
+    u"[Microsoft][ODBC Driver Manager] General error: Unable to create a data source registry key";
+
+char16_t FoldAscii(char16_t c) { return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c; }
+
+bool EqualsNoCase(const Text& a, const Text& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
+  }
+  return true;
+}
+
+bool ContainsNoCase(const Text& hay, const Text& needle) {
+  if (needle.size() > hay.size()) return false;
+  for (size_t i = 0; i + needle.size() <= hay.size(); ++i) {
+    size_t k = 0;
+    while (k < needle.size() && FoldAscii(hay[i + k]) == FoldAscii(needle[k])) ++k;
+    if (k == needle.size()) return true;
+  }
+  return false;
+}
+
+// "KEY=value;KEY=value" split into pairs; pieces without "=" carry nothing.
+std::vector<std::pair<Text, Text>> SplitPairs(const Text& s) {
+  std::vector<std::pair<Text, Text>> out;
+  size_t start = 0;
+  while (start <= s.size()) {
+    size_t end = s.find(u';', start);
+    if (end == Text::npos) end = s.size();
+    Text piece = s.substr(start, end - start);
+    size_t eq = piece.find(u'=');
+    if (eq != Text::npos) out.emplace_back(Trim(piece.substr(0, eq)), piece.substr(eq + 1));
+    start = end + 1;
+  }
+  return out;
+}
+
+Registry& Reg() {
+  Registry* r = Sys().registry;
+  if (!r) Raise(Err::ObjectNotSet);
+  return *r;
+}
+
+// One text value of an open key, nullopt when it is missing.
+std::optional<Text> QueryText(Registry& reg, Registry::Key key, const Text& name) {
+  uint32_t type = 0;
+  uint32_t size = 0;
+  if (reg.QueryValue(key, name, &type, nullptr, &size) != 0) return std::nullopt;
+  std::vector<uint8_t> data(size + 1, 0);
+  uint32_t got = size;
+  if (reg.QueryValue(key, name, &type, data.data(), &got) != 0) return std::nullopt;
+  std::string bytes(reinterpret_cast<const char*>(data.data()), got);
+  size_t nul = bytes.find('\0');
+  if (nul != std::string::npos) bytes.resize(nul);
+  return Sys().locale->FromAnsi(bytes);
+}
+
+// What a data source registration holds of interest to the engine.
+struct DataSourceEntry {
+  Text driver;
+  Text source_db;
+  Text source_type;
+};
+
+std::optional<DataSourceEntry> ReadDataSource(const Text& dsn) {
+  Registry& reg = Reg();
+  Registry::Key key = 0;
+  if (dsn.empty() || reg.OpenKey(Registry::kCurrentUser, kOdbcIni + dsn, &key) != 0) return std::nullopt;
+  DataSourceEntry e;
+  e.driver = QueryText(reg, key, u"Driver").value_or(Text());
+  e.source_db = QueryText(reg, key, u"SourceDB").value_or(Text());
+  e.source_type = QueryText(reg, key, u"SourceType").value_or(Text());
+  reg.CloseKey(key);
+  return e;
+}
+
+// The FoxPro driver under its name (a silent registration records that) or
+// its library path (what the ODBC administrator records).
+bool IsFoxProDriver(const Text& driver) {
+  return ContainsNoCase(driver, u"FoxPro") || ContainsNoCase(driver, u"vfpodbc");
+}
+
+}  // namespace
+
+DataEngine::DataEngine() : open_folder_([](const Text& folder) { return OpenDbfFolder(folder); }) {}
+
+std::shared_ptr<Connection> DataEngine::OpenConnection(const Text& connect) {
+  Text dsn;
+  for (const auto& [key, value] : SplitPairs(connect)) {
+    if (EqualsNoCase(key, u"DSN")) {
+      dsn = Trim(value);
+      break;
+    }
+  }
+  auto entry = ReadDataSource(dsn);
+  if (!entry || entry->driver.empty()) Raise(kDataSourceError, kNoDataSource);
+  if (!IsFoxProDriver(entry->driver)) Raise(kDataSourceError, kNoDriver);
+  Text folder = entry->source_db;
+  // A database container names its .dbc file; its tables lie beside it.
+  if (EqualsNoCase(Trim(entry->source_type), u"DBC")) {
+    size_t cut = folder.find_last_of(u'\\');
+    folder = cut == Text::npos ? Text() : folder.substr(0, cut);
+  }
+  auto conn = open_folder_(folder);
+  if (!conn) Raise(kDataSourceError, kNoDriver);
+  return conn;
+}
+
+void DataEngine::RegisterDataSource(const Text& dsn, const Text& driver, const Text& attributes) {
+  if (dsn.empty() || driver.empty()) Raise(kDataSourceError, kCannotRegister);
+  Registry& reg = Reg();
+  const Text key = kOdbcIni + dsn;
+  // Replacing, not merging: attributes of an earlier registration go.
+  reg.DeleteKey(Registry::kCurrentUser, key);
+  long rc = reg.SetText(Registry::kCurrentUser, key, u"Driver", driver);
+  for (const auto& [name, value] : SplitPairs(attributes)) {
+    if (rc != 0) break;
+    if (name.empty() || EqualsNoCase(name, u"DSN") || EqualsNoCase(name, u"Driver")) continue;
+    rc = reg.SetText(Registry::kCurrentUser, key, name, value);
+  }
+  if (rc == 0) rc = reg.SetText(Registry::kCurrentUser, kOdbcSources, dsn, driver);
+  if (rc != 0) Raise(kDataSourceError, kCannotRegister);
+}
+
+FolderOpener DataEngine::SetFolderOpener(FolderOpener opener) {
+  FolderOpener previous = std::move(open_folder_);
+  open_folder_ = std::move(opener);
+  return previous;
+}
+
+DataEngine& Engine() {
+  thread_local DataEngine engine;
+  return engine;
+}
+
+// The connect string always names data source 1, whichever Session loads:
+// every Session of a process shares that one registration, while the one a
+// later Session registers under its own number is never opened.
+Text Session::LoadReal(const Text&) {
+  Procedure proc(u" @ plgLedraII.Load");
+  const Text connect = u"DSN=Ledra II SP1";
+  const Text number = FromAscii(std::to_string(instance_no_));
+  Text err_msg;
+
+  // After the first open, a failing step is logged and its description
+  // becomes the reason the answer gives.
+  auto step = [&](auto&& body) {
+    try {
+      body();
+    } catch (...) {
+      Text description = DescribeCurrentException();
+      err_msg = description;
+      proc.Log(description);
+    }
+  };
+
+  // The first open fails quietly: a missing data source is the normal state
+  // of a first run, and is repaired below.
+  try {
+    conn_ = Engine().OpenConnection(connect);
+  } catch (const Failure& f) {
+    err_msg = f.number == kDataSourceError ? Text(u"NOTDSN") : f.description;
+  } catch (...) {
+    err_msg = DescribeCurrentException();
+  }
+
+  if (!err_msg.empty()) {
+    // Clears what an old release left under its own name; its result is of
+    // no interest.
+    step([&] { Reg().DeleteKey(Registry::kCurrentUser, u"Software\\ODBC\\ODBC.INI\\LedraII SP" + number); });
+    step([&] {
+      Engine().RegisterDataSource(u"Ledra II SP" + number, kVfpDriverName,
+                                  u"UID=;PWD=;SourceDB=" + data_path_ +
+                                      u";SourceType=DBF;Exclusive=No;BackgroundFetch=Yes;Collate=Machine;Null=Yes;Deleted=Yes;");
+    });
+    step([&] { conn_ = Engine().OpenConnection(connect); });
+  }
+
+  // The customer table proves the connection; why it cannot be read is not
+  // the load's business, only that it cannot.
+  cache_rs_.reset();
+  try {
+    if (!conn_) Raise(Err::ObjectNotSet);
+    cache_rs_ = conn_->OpenResultset(u"select * from " + table_prefix_ + u"sname");
+  } catch (...) {
+    cache_rs_.reset();
+  }
+
+  Text result = cache_rs_ ? Text(u"{Result=Success}") : u"{Result=Fail}{Reason=Could not load SName: " + err_msg + u"}";
+  cache_rs_.reset();
+  return result;
+}
+
+Text Session::UnloadReal() {
+  Procedure proc(u" @ plgLedraII.Unload");
+  proc.Step([&] { conn_.reset(); });
+  return Text();
+}
+
+}  // namespace ledra

@@ -1,0 +1,413 @@
+// The contact search behind FindContact and FindList: the supplier table,
+// then the customer table, tested row by row.
+//
+// A search by number or by words reads every row of both tables (hundreds of
+// thousands in a large company), so the row loop reads only the columns the
+// request needs, builds its keys in buffers reused from row to row, and asks
+// for the time only every so many rows to decide whether to let the host's
+// window messages through.
+#include <cmath>
+#include <initializer_list>
+
+#include "common/errors.h"
+#include "common/platform.h"
+#include "common/text_matching.h"
+#include "common/vars.h"
+#include "data/data_source.h"
+#include "session/session.h"
+
+namespace ledra {
+
+namespace {
+
+// The request preparation both search methods share. number_key: the key
+// that stands in for a missing "Tel" ("" when none does).
+Text PrepareRequest(const Text& rd, const char16_t* cmd, const char16_t* number_key, Procedure& proc) {
+  Text r = rd;
+  proc.Step([&] { AddVar(r, u"Cmd", Text(cmd)); });
+  proc.Step([&] {
+    Var tel = *number_key ? GetVar(r, u"Tel", GetVar(r, number_key)) : GetVar(r, u"Tel");
+    AddVar(r, u"Tel", DigitsOnly(CStr(tel), false));
+  });
+  proc.Step([&] { AddVar(r, u"Text", WordsOnly(CStr(GetVar(r, u"Text")))); });
+  proc.Step([&] { AddVar(r, u"Begin", UCase(CStr(GetVar(r, u"Begin")).substr(0, 1))); });
+  return r;
+}
+
+// Lets the host's messages through during a scan often enough that its
+// windows stay responsive (at least every 20 ms) while the scan itself
+// hardly pays for it. The clock is read only every `stride_` rows: the
+// stride doubles while checks come less than a millisecond apart and drops
+// back to every row as soon as they come too far apart, so checks stay a few
+// milliseconds apart however much a row costs, also when rows turn slow in
+// the middle of a table.
+class Yielder {
+ public:
+  Yielder() : clock_(Sys().clock), pump_(Sys().pump) {
+    if (clock_) last_check_ = last_pump_ = clock_->TickCount();
+  }
+
+  void AfterRow() {
+    if (--countdown_ > 0) return;
+    Check();
+  }
+
+  // While a query is still running there is nothing to scan: always yield.
+  void Now() {
+    if (clock_) last_pump_ = clock_->TickCount();
+    Pump();
+  }
+
+ private:
+  static constexpr uint32_t kPumpEveryMs = 10;
+  static constexpr uint32_t kCoarseCheckMs = 4;
+  static constexpr int kMaxStride = 512;
+
+  void Check() {
+    if (!clock_) {
+      countdown_ = stride_;
+      Pump();
+      return;
+    }
+    uint32_t now = clock_->TickCount();
+    uint32_t since_check = now - last_check_;
+    last_check_ = now;
+    if (since_check >= kCoarseCheckMs) {
+      stride_ = 1;
+    } else if (since_check == 0 && stride_ < kMaxStride) {
+      stride_ *= 2;
+    }
+    countdown_ = stride_;
+    if (now - last_pump_ >= kPumpEveryMs) {
+      last_pump_ = now;
+      Pump();
+    }
+  }
+
+  void Pump() {
+    if (pump_ && pump_->HasPending()) pump_->DoEvents();
+  }
+
+  Clock* clock_;
+  MessagePump* pump_;
+  uint32_t last_check_ = 0;
+  uint32_t last_pump_ = 0;
+  int stride_ = 1;
+  int countdown_ = 1;
+};
+
+// A column a scan reads on every row. A column that failed on this many rows
+// running is taken as gone for the rest of the table: its reads count as
+// failed without asking (and logging) again, which keeps a broken table
+// from flooding the log or dragging the scan out.
+constexpr int kColumnGiveUp = 64;
+
+struct ScanColumn {
+  Text name;
+  int failures = 0;
+  bool gone() const { return failures >= kColumnGiveUp; }
+};
+
+// Upper case of the printable ASCII characters as the regional settings make
+// it; when it is the plain one, ASCII values skip the locale call per row.
+bool PlainAsciiUpper() {
+  Text lower;
+  Text upper;
+  for (char16_t c = 32; c < 127; ++c) {
+    lower += c;
+    upper += (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c;
+  }
+  return UCase(lower) == upper;
+}
+
+bool IsAscii(const Text& s, size_t from, size_t to) {
+  for (size_t i = from; i < to; ++i) {
+    if (s[i] >= 128) return false;
+  }
+  return true;
+}
+
+class RowScanner {
+ public:
+  RowScanner(Procedure& proc, bool plain_upper) : proc_(proc), plain_upper_(plain_upper) {}
+
+  // Reads the column into value as text (Null as ""); false, logged, when it
+  // cannot be read.
+  bool Read(ResultSet& rs, ScanColumn& column, Text& value) {
+    if (column.gone()) return false;
+    try {
+      Var v = rs.Field(column.name);
+      if (v.kind() == VarKind::String) {
+        value.assign(v.text());  // into the reused buffer
+      } else {
+        value = TextForm(v);
+      }
+      column.failures = 0;
+      return true;
+    } catch (...) {
+      proc_.Log(DescribeCurrentException());
+      ++column.failures;
+      return false;
+    }
+  }
+
+  // "," + DigitsOnly(value) + ","; blanks are no dialling characters, so
+  // trimming first would change nothing.
+  static void TelephoneKey(const Text& value, Text& key) {
+    key.assign(1, u',');
+    for (char16_t c : value) {
+      if ((c >= u'0' && c <= u'9') || c == u'*' || c == u'#') key += c;
+    }
+    key += u',';
+  }
+
+  // Appends WordsOnly(Trim(value)).
+  void AppendWords(const Text& value, Text& out) const {
+    size_t b = 0;
+    size_t e = value.size();
+    while (b < e && value[b] == u' ') ++b;
+    while (e > b && value[e - 1] == u' ') --e;
+    if (!plain_upper_ || !IsAscii(value, b, e)) {
+      out += WordsOnly(value.substr(b, e - b));
+      return;
+    }
+    bool previous_word = true;
+    for (size_t i = b; i < e; ++i) {
+      char16_t c = value[i];
+      if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 32);
+      if ((c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9')) {
+        if (!previous_word) out += u',';
+        out += c;
+        previous_word = true;
+      } else {
+        previous_word = false;
+      }
+    }
+  }
+
+  // The upper-cased first character of Trim(value), "" for a blank value.
+  void Initial(const Text& value, Text& out) const {
+    size_t b = 0;
+    while (b < value.size() && value[b] == u' ') ++b;
+    if (b == value.size()) {
+      out.clear();
+      return;
+    }
+    char16_t c = value[b];
+    if (plain_upper_ && c < 128) {
+      if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 32);
+      out.assign(1, c);
+    } else {
+      out = UCase(Text(1, c));
+    }
+  }
+
+ private:
+  Procedure& proc_;
+  bool plain_upper_;
+};
+
+Text Trimmed(ResultSet& rs, const Text& column) { return Trim(TextForm(rs.Field(column))); }
+
+}  // namespace
+
+Text Session::FindContact(const Text& rd) {
+  Procedure proc(u" @ plugin.Session.FindContact");
+  Text r;
+  Text request = PrepareRequest(rd, u"FindContact", u"", proc);
+  proc.Step([&] { r = FindReal(request); });
+  return r;
+}
+
+Text Session::FindList(const Text& rd) {
+  Procedure proc(u" @ plugin.Session.FindList");
+  Text r;
+  Text request = PrepareRequest(rd, u"FindList", u"Number", proc);
+  proc.Step([&] { r = FindReal(request); });
+  return r;
+}
+
+Text Session::FindReal(const Text& rd) {
+  Procedure proc(u" @ plgLedraII.Find");
+
+  // A load that failed is not retried here; the queries below then fail
+  // and the answer says nothing was found.
+  proc.Step([&] {
+    if (!conn_ && !load_failed_) LoadReal(Text());
+  });
+
+  bool list_mode = false;
+  int16_t max_find = 0;
+  Text id = u"#";
+  Text begin = u"#";
+  Text tel = u"#";
+  Text text = u"#";
+  Var tel_given;
+  Var nice_tel;
+  proc.Step([&] { list_mode = UCase(CStr(GetVar(rd, u"Cmd"))) == u"FINDLIST"; });
+  proc.Step([&] { max_find = CInt(GetVar(rd, u"MaxFind", Var::Integer(50))); });
+  proc.Step([&] { id = CStr(GetVar(rd, u"Id", Text(u"#"))); });
+  proc.Step([&] { begin = CStr(GetVar(rd, u"Begin", Text(u"#"))); });
+  proc.Step([&] { tel = CStr(GetVar(rd, u"Tel", Text(u"#"))); });
+  proc.Step([&] { text = CStr(GetVar(rd, u"Text", Text(u"#"))); });
+  proc.Step([&] { tel_given = GetVar(rd, u"Tel"); });
+  proc.Step([&] { nice_tel = GetVar(rd, u"NiceTel"); });
+
+  float start = 0;
+  proc.Step([&] { start = Sys().clock->Timer(); });
+
+  const bool by_id = id != u"#";
+  const bool has_text = text != u"#";
+  const bool has_begin = begin != u"#";
+  const Text prefix = table_prefix_;
+  const bool plain_upper = PlainAsciiUpper();
+  RowScanner scanner(proc, plain_upper);
+  Yielder yielder;
+
+  Text answer;
+  int16_t count = 0;
+  std::shared_ptr<ResultSet> rs;
+
+  for (const char16_t* code : {u"pn", u"sn"}) {
+    const Text t = code;
+
+    Text filter;
+    if (by_id) {
+      bool ours = false;
+      proc.Step([&] { ours = UCase(id.substr(0, 2)) == UCase(t); });
+      if (!ours) continue;
+      filter = t + u"_account= '" + id.substr(2) + u"'";
+    } else if (has_begin) {
+      filter = t + u"_name  >= '" + begin + u"'";
+    }
+    Text sql = u"select * from " + prefix + t + u"ame";
+    if (!filter.empty()) sql += u" where " + filter;
+
+    rs.reset();
+    bool opened = proc.Step([&] {
+      if (!conn_) Raise(Err::ObjectNotSet);
+      rs = conn_->OpenResultset(sql);
+    });
+    if (!opened || !rs) continue;
+
+    // A result set whose state cannot be read ends this table's search.
+    bool usable = true;
+    for (;;) {
+      bool busy = false;
+      if (!proc.Step([&] { busy = rs->StillExecuting(); })) {
+        usable = false;
+        break;
+      }
+      if (!busy) break;
+      yielder.Now();
+    }
+    if (!usable) continue;
+
+    if (by_id) {
+      Text found;
+      bool at_end = true;
+      proc.Step([&] { at_end = rs->Eof(); });
+      if (at_end) {
+        proc.Step([&] { AddVar(found, u"Result", Text(u"Fail")); });
+      } else {
+        proc.Step([&] { found = GetContact(t, Var::Obj(std::make_shared<ResultSetRef>(rs))); });
+        proc.Step([&] { AddVar(found, u"Result", Text(u"Success")); });
+      }
+      return found;
+    }
+
+    ScanColumn tel_column{t + u"_teleno"};
+    ScanColumn contact_column{t + u"_Contact"};
+    ScanColumn name_column{t + u"_Name"};
+    Text value;
+    Text name_value;
+    Text tel_key;
+    Text words;
+
+    for (;;) {
+      bool at_end = true;
+      if (!proc.Step([&] { at_end = rs->Eof(); }) || at_end) break;
+
+      // Nothing more can be read from this table.
+      if (tel_column.gone() && (!has_text || contact_column.gone()) &&
+          (!(has_text || has_begin) || name_column.gone())) {
+        break;
+      }
+
+      // A key whose column cannot be read keeps what it held before the
+      // read, and the row is tested with that.
+      tel_key.assign(1, u',');
+      if (scanner.Read(*rs, tel_column, value)) RowScanner::TelephoneKey(value, tel_key);
+
+      words.assign(1, u',');
+      bool name_read = false;
+      if (has_text && scanner.Read(*rs, contact_column, value) && scanner.Read(*rs, name_column, name_value)) {
+        name_read = true;
+        scanner.AppendWords(value, words);
+        words += u',';
+        scanner.AppendWords(name_value, words);
+        words += u',';
+      }
+      if (has_begin && (name_read || scanner.Read(*rs, name_column, name_value))) {
+        scanner.Initial(name_value, words);
+      }
+
+      bool match = tel_key.find(tel) != Text::npos;
+      if (!match && has_text) match = WordsMatch(words, text);
+      if (!match && has_begin) match = begin == words;
+
+      if (match) {
+        proc.Step([&] {
+          if (count == INT16_MAX) Raise(Err::Overflow);
+          ++count;
+        });
+        if (list_mode) {
+          Text entry;
+          proc.Step([&] { AddVar(entry, u"Name", Trimmed(*rs, t + u"_Contact")); });
+          proc.Step([&] { AddVar(entry, u"Company", Trimmed(*rs, t + u"_Name")); });
+          proc.Step([&] { AddVar(entry, u"Id", t + Trimmed(*rs, t + u"_Account")); });
+          proc.Step([&] { AddVar(entry, u"MainTel", Trimmed(*rs, t + u"_teleno")); });
+          proc.Step([&] { AddVar(answer, u"List" + FromAscii(std::to_string(count)), entry); });
+          if (count >= max_find) break;
+        } else {
+          if (count > 1) break;
+          proc.Step([&] { answer = GetContact(t, Var::Obj(std::make_shared<ResultSetRef>(rs))); });
+          proc.Step([&] { AddVar(answer, u"Tel", tel_given); });
+          proc.Step([&] { AddVar(answer, u"NiceTel", nice_tel); });
+        }
+      }
+
+      if (!proc.Step([&] { rs->MoveNext(); })) break;
+      yielder.AfterRow();
+    }
+  }
+  rs.reset();
+
+  // Whole milliseconds of the time of day, in single precision as the
+  // timer gives it; a search across midnight comes out negative.
+  auto speed = [&] {
+    float elapsed = static_cast<float>(Sys().clock->Timer() - start);
+    float ms = static_cast<float>(std::floor(static_cast<float>(elapsed * 1000.0f)));
+    return Var::Single(static_cast<float>(ms / 1000.0f));
+  };
+
+  if (list_mode) {
+    proc.Step([&] { AddVar(answer, u"HasName", Var::Integer(1)); });
+    proc.Step([&] { AddVar(answer, u"HasCompany", Var::Integer(1)); });
+  }
+  if (count > 0) {
+    if (list_mode) proc.Step([&] { AddVar(answer, u"ListCount", Var::Integer(count)); });
+    proc.Step([&] { AddVar(answer, u"Speed", speed()); });
+    proc.Step([&] { AddVar(answer, u"Matches", Var::Integer(count)); });
+    proc.Step([&] { AddVar(answer, u"Result", Text(u"Success")); });
+  } else {
+    proc.Step([&] { AddVar(answer, u"Tel", tel_given); });
+    proc.Step([&] { AddVar(answer, u"NiceTel", nice_tel); });
+    proc.Step([&] { AddVar(answer, u"Speed", speed()); });
+    proc.Step([&] { AddVar(answer, u"Result", Text(u"Fail")); });
+    proc.Step([&] { AddVar(answer, u"Reason", Text(u"NoFind")); });
+  }
+  return answer;
+}
+
+}  // namespace ledra

@@ -1,0 +1,487 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "common/errors.h"
+#include "common/vars.h"
+#include "fakes/fake_platform.h"
+#include "fakes/fake_tables.h"
+#include "session/session.h"
+
+namespace ledra {
+namespace {
+
+using testing::Contact;
+using testing::ContactRecord;
+using testing::FakeFolders;
+using testing::FakeTables;
+using testing::PlatformTest;
+using testing::TableFaults;
+using testing::Typed;
+
+const Contact kAcme{u"ACME01", u"Acme Ltd", u"J Smith", u"01234 567890", u"", u"1 High St", u"", u"Leeds", u"LS1 1AA"};
+const Contact kBrown{u"B100", u"Brown & Co", u"Ann Brown", u"0161 496 0000", u"0161 496 0001", u"", u"", u"Bury", u""};
+
+std::string U8(const Text& t) { return ToUtf8(t); }
+Text Str(const Var& v) { return TextForm(v); }
+
+// Rows whose telephone holds 555, the others not; accounts P1, P2, ... and
+// C1, C2, ... in the order they are stored.
+Contact Numbered(const Text& letter, int n, bool matching) {
+  Text id = letter + FromAscii(std::to_string(n));
+  return Contact{id, u"Firm " + id, u"Person " + id, matching ? u"020 555 01" + id : u"0161 000 " + id};
+}
+
+class SearchTest : public PlatformTest {
+ protected:
+  void SetUp() override {
+    tables = folders.Folder(u"C:\\Acc");
+    tables->AddContacts(u"a_pname", u"pn", {});
+    tables->AddContacts(u"a_sname", u"sn", {});
+    s.Initialize(u"{DBFile=C:\\Acc\\a_sname.dbf}", u"", nullptr);
+    ASSERT_EQ(U8(s.Load(u"")), "{Result=Success}");
+    tables->queries.clear();
+  }
+
+  void Suppliers(const std::vector<Contact>& rows) { Fill(u"a_pname", rows); }
+  void Customers(const std::vector<Contact>& rows) { Fill(u"a_sname", rows); }
+  void Fill(const Text& table, const std::vector<Contact>& rows) {
+    tables->Table(table).rows.clear();
+    for (const Contact& c : rows) tables->AddContact(table, c);
+  }
+  // a matching rows among the suppliers and b among the customers, each
+  // after a row that does not match.
+  void Matching(int a, int b) {
+    std::vector<Contact> p;
+    std::vector<Contact> c;
+    for (int i = 1; i <= a; ++i) {
+      p.push_back(Numbered(u"X", i, false));
+      p.push_back(Numbered(u"P", i, true));
+    }
+    for (int i = 1; i <= b; ++i) {
+      c.push_back(Numbered(u"Y", i, false));
+      c.push_back(Numbered(u"C", i, true));
+    }
+    Suppliers(p);
+    Customers(c);
+  }
+  // The search takes this long by the time of day.
+  void Takes(float start, float end) {
+    sys.clock.timer = start;
+    tables->on_open = [this, end] { sys.clock.timer = end; };
+  }
+  // The Ids of List1, List2, ... in order.
+  static std::vector<std::string> ListedIds(const Text& answer) {
+    std::vector<std::string> ids;
+    for (int n = 1;; ++n) {
+      Var entry = GetVar(answer, u"List" + FromAscii(std::to_string(n)));
+      if (entry.IsEmpty()) break;
+      ids.push_back(U8(Str(GetVar(Str(entry), u"Id"))));
+    }
+    return ids;
+  }
+
+  FakeFolders folders;
+  std::shared_ptr<FakeTables> tables;
+  Session s;
+};
+
+TEST_F(SearchTest, ListAnswerOfTheOnlyMatchIsExact) {
+  Suppliers({kAcme});
+  Customers({kBrown});
+  Takes(0, 0.0475f);
+  EXPECT_EQ(U8(s.FindList(u"{Text=smith}")),
+            "{List1(S84)={Name(S7)=J Smith}{Company(S8)=Acme Ltd}{Id(S8)=pnACME01}{MainTel(S12)=01234 567890}}"
+            "{HasName(N1)=1}{HasCompany(N1)=1}{ListCount(N1)=1}{Speed(N5)=0.047}{Matches(N1)=1}{Result(S7)=Success}");
+  EXPECT_TRUE(sys.Failures().empty());
+}
+
+TEST_F(SearchTest, ContactAnswerWithoutMatchIsExact) {
+  Suppliers({kBrown});
+  Customers({kBrown});
+  Takes(0, 0.0165f);
+  EXPECT_EQ(U8(s.FindContact(u"{Tel=0123456789}")),
+            "{Tel(S10)=0123456789}{Speed(N5)=0.016}{Result(S4)=Fail}{Reason(S6)=NoFind}");
+  // Both tables were read whole.
+  EXPECT_EQ(tables->queries, (std::vector<Text>{u"select * from a_pname", u"select * from a_sname"}));
+}
+
+TEST_F(SearchTest, ContactAnswerOfAMatchIsTheRecordThenTheRequestsNumbers) {
+  Suppliers({kAcme});
+  Takes(10.5f, 10.5f);
+  EXPECT_EQ(U8(s.FindContact(u"{Tel=01234 567890}{NiceTel=01234 567890}")),
+            U8(ContactRecord(u"pn", kAcme)) +
+                "{Tel(S11)=01234567890}{NiceTel(S12)=01234 567890}{Speed(N1)=0}{Matches(N1)=1}{Result(S7)=Success}");
+}
+
+TEST_F(SearchTest, SpeedAcrossMidnightIsNegative) {
+  Takes(86399.5f, 0.5f);
+  EXPECT_EQ(U8(Str(GetVar(s.FindContact(u"{Tel=1}"), u"Speed"))), "-86399");
+}
+
+TEST_F(SearchTest, ContactModeCountsAtMostTwoPerTable) {
+  for (int a = 0; a <= 3; ++a) {
+    for (int b = 0; b <= 3; ++b) {
+      SCOPED_TRACE("a=" + std::to_string(a) + " b=" + std::to_string(b));
+      Matching(a, b);
+      int expected = a == 0 ? std::min(b, 2) : a == 1 ? (b == 0 ? 1 : 2) : (b == 0 ? 2 : 3);
+      Text answer = s.FindContact(u"{Tel=555}");
+      if (expected == 0) {
+        EXPECT_EQ(U8(Str(GetVar(answer, u"Result"))), "Fail");
+        EXPECT_EQ(U8(Str(GetVar(answer, u"Reason"))), "NoFind");
+        EXPECT_TRUE(GetVar(answer, u"Matches").IsEmpty());
+        continue;
+      }
+      EXPECT_EQ(GetVar(answer, u"Matches").number(), expected);
+      EXPECT_EQ(U8(Str(GetVar(answer, u"Result"))), "Success");
+      EXPECT_EQ(U8(Str(GetVar(answer, u"Id"))), a > 0 ? "pnP1" : "snC1");
+    }
+  }
+}
+
+TEST_F(SearchTest, ListModeLimits) {
+  struct Row {
+    const char* name;
+    const char16_t* max_find;  // entry added to the request
+    int a;
+    int b;
+    std::vector<std::string> ids;
+  };
+  std::vector<std::string> fifty_one;
+  for (int i = 1; i <= 50; ++i) fifty_one.push_back("pnP" + std::to_string(i));
+  fifty_one.push_back("snC1");
+  const Row rows[] = {
+      {"limit 2, three and one", u"{MaxFind=2}", 3, 1, {"pnP1", "pnP2", "snC1"}},
+      {"limit 2, one and three", u"{MaxFind=2}", 1, 3, {"pnP1", "snC1"}},
+      {"limit 5, two and two", u"{MaxFind(N1)=5}", 2, 2, {"pnP1", "pnP2", "snC1", "snC2"}},
+      {"default limit gives 51", u"", 60, 60, fifty_one},
+      {"limit 0: one per table", u"{MaxFind(N1)=0}", 3, 3, {"pnP1", "snC1"}},
+      {"negative limit: one per table", u"{MaxFind(N2)=-4}", 3, 3, {"pnP1", "snC1"}},
+      {"only customers", u"{MaxFind=2}", 0, 3, {"snC1", "snC2"}},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    Matching(r.a, r.b);
+    Text answer = s.FindList(Text(u"{Tel=555}") + r.max_find);
+    EXPECT_EQ(ListedIds(answer), r.ids);
+    EXPECT_EQ(GetVar(answer, u"ListCount").number(), r.ids.size());
+    EXPECT_EQ(GetVar(answer, u"Matches").number(), r.ids.size());
+    EXPECT_EQ(GetVar(answer, u"HasName").number(), 1);
+    EXPECT_EQ(GetVar(answer, u"HasCompany").number(), 1);
+    EXPECT_EQ(U8(Str(GetVar(answer, u"Result"))), "Success");
+  }
+}
+
+TEST_F(SearchTest, ListWithoutMatchCarriesTheRequestsNumbers) {
+  Suppliers({kAcme});
+  EXPECT_EQ(U8(s.FindList(u"{Tel=999}{NiceTel=+44 999}")),
+            "{HasName(N1)=1}{HasCompany(N1)=1}{Tel(S3)=999}{NiceTel(S7)=+44 999}{Speed(N1)=0}{Result(S4)=Fail}"
+            "{Reason(S6)=NoFind}");
+  EXPECT_EQ(U8(s.FindList(u"")), "{HasName(N1)=1}{HasCompany(N1)=1}{Speed(N1)=0}{Result(S4)=Fail}{Reason(S6)=NoFind}");
+}
+
+TEST_F(SearchTest, ListEntryLeavesEmptyValuesOut) {
+  tables->AddRow(u"a_pname", {Text(u"  Q9 "), Text(u"Quill Ltd"), Text(u""), Var::Null(), Var(), Var(), Var(), Var(), Var()});
+  Text answer = s.FindList(u"{Text=quill}");
+  EXPECT_EQ(U8(Str(GetVar(answer, u"List1"))), "{Company(S9)=Quill Ltd}{Id(S4)=pnQ9}");
+}
+
+TEST_F(SearchTest, DirectLookupByAccount) {
+  struct Row {
+    const char* name;
+    const char16_t* request;
+    bool list;
+    std::string answer;
+    std::vector<Text> queries;
+  };
+  Suppliers({kAcme});
+  Customers({kBrown});
+  const std::string success = "{Result(S7)=Success}";
+  const Row rows[] = {
+      {"supplier", u"{Id=pnACME01}", false, U8(ContactRecord(u"pn", kAcme)) + success,
+       {u"select * from a_pname where pn_account= 'ACME01'"}},
+      {"customer, code in upper case", u"{Id=SNB100}", false, U8(ContactRecord(u"sn", kBrown)) + success,
+       {u"select * from a_sname where sn_account= 'B100'"}},
+      {"list mode answers the same", u"{Id=pnACME01}", true, U8(ContactRecord(u"pn", kAcme)) + success,
+       {u"select * from a_pname where pn_account= 'ACME01'"}},
+      {"missing account", u"{Id=pnNONE}", false, "{Result(S4)=Fail}",
+       {u"select * from a_pname where pn_account= 'NONE'"}},
+      {"account keeps its case", u"{Id=snb100}", false, "{Result(S4)=Fail}",
+       {u"select * from a_sname where sn_account= 'b100'"}},
+      {"neither code", u"{Id=xx12}", false, "{Speed(N1)=0}{Result(S4)=Fail}{Reason(S6)=NoFind}", {}},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    tables->queries.clear();
+    EXPECT_EQ(U8(r.list ? s.FindList(r.request) : s.FindContact(r.request)), r.answer);
+    EXPECT_EQ(tables->queries, r.queries);
+  }
+  EXPECT_TRUE(sys.Failures().empty());
+}
+
+TEST_F(SearchTest, QuoteInTheAccountFailsTheQuery) {
+  Suppliers({kAcme});
+  EXPECT_EQ(U8(s.FindContact(u"{Id=pnO'Hara}")), "{Speed(N1)=0}{Result(S4)=Fail}{Reason(S6)=NoFind}");
+  EXPECT_EQ(sys.Failures(), std::vector<std::string>{"[Microsoft][ODBC Visual FoxPro Driver]Syntax error. @ plgLedraII.Find"});
+}
+
+TEST_F(SearchTest, BeginListsNamesFromTheLetterOnAndCountsTheirInitials) {
+  Suppliers({{u"S1", u"Smith & Co"}, {u"S2", u"smythe ltd"}, {u"T1", u"Taylor"}, {u"A1", u"Adams"}});
+  Customers({{u"S3", u"Sage"}, {u"B1", u"Brown"}});
+  Text answer = s.FindList(u"{Begin=smith}");
+  EXPECT_EQ(tables->queries, (std::vector<Text>{u"select * from a_pname where pn_name  >= 'S'",
+                                               u"select * from a_sname where sn_name  >= 'S'"}));
+  EXPECT_EQ(ListedIds(answer), (std::vector<std::string>{"pnS1", "pnS2", "snS3"}));
+}
+
+TEST_F(SearchTest, BeginIsPreparedAsOneCapital) {
+  struct Row {
+    const char16_t* request;
+    const char16_t* query;
+  };
+  const Row rows[] = {
+      {u"{Begin=smith}", u"select * from a_pname where pn_name  >= 'S'"},
+      {u"{Begin=m}", u"select * from a_pname where pn_name  >= 'M'"},
+      {u"{Begin=}", u"select * from a_pname"},
+      {u"", u"select * from a_pname"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(U8(r.request));
+    tables->queries.clear();
+    s.FindContact(r.request);
+    ASSERT_FALSE(tables->queries.empty());
+    EXPECT_EQ(tables->queries.front(), r.query);
+  }
+}
+
+TEST_F(SearchTest, WordsMatchAtTheStartOfWordsOfEitherColumn) {
+  struct Row {
+    const char16_t* text;
+    const char16_t* contact;
+    const char16_t* name;
+    bool found;
+  };
+  const Row rows[] = {
+      {u"smi", u"John Smith", u"Acme Ltd", true},
+      {u"ith", u"John Smith", u"Acme Ltd", false},
+      {u"john acme", u"John Smith", u"Acme Ltd", true},
+      {u"ACME, john", u"John Smith", u"Acme Ltd", true},
+      {u"john brown", u"John Smith", u"Acme Ltd", false},
+      {u"smith", u"   Smith", u"", true},
+      {u"o'brien", u"Pat O'Brien", u"", true},
+      {u"caf", u"", u"Caf\u00e9 Rouge", true},
+      {u"rouge", u"", u"Caf\u00e9 Rouge", true},
+      {u"cafe", u"", u"Caf\u00e9 Rouge", false},
+      {u"ltd", u"", u"Quill-Ltd", true},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(U8(r.text) + " / " + U8(r.contact) + " / " + U8(r.name));
+    Suppliers({{u"W1", r.name, r.contact, u"0113 000"}});
+    Text answer = s.FindContact(u"{Text=" + Text(r.text) + u"}");
+    EXPECT_EQ(U8(Str(GetVar(answer, u"Result"))), r.found ? "Success" : "Fail");
+  }
+}
+
+TEST_F(SearchTest, TelephoneMatchesAnyRunOfTheStoredDigits) {
+  struct Row {
+    const char16_t* request;
+    const char16_t* stored;
+    bool found;
+  };
+  const Row rows[] = {
+      {u"{Tel=3456}", u"0123 456789", true},
+      {u"{Tel=0123456789}", u"(0123) 456-789", true},
+      {u"{Tel=+44 123 456789}", u"0123 456789", false},
+      {u"{Tel=*31#}", u"*31#0123", true},
+      // Without a number the absent marker # is looked for.
+      {u"", u"0123 #456", true},
+      {u"{NiceTel=1}", u"0123 456", false},
+      {u"{Tel=abc}", u"0123 #456", true},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(U8(r.request) + " / " + U8(r.stored));
+    Suppliers({{u"T1", u"Tel Ltd", u"", r.stored}});
+    Text answer = s.FindContact(r.request);
+    EXPECT_EQ(U8(Str(GetVar(answer, u"Result"))), r.found ? "Success" : "Fail");
+  }
+}
+
+TEST_F(SearchTest, RequestWithoutNumberListsTheRowsWithAHash) {
+  Suppliers({{u"A", u"", u"", u"*31#"}, {u"B", u"", u"", u"0123"}});
+  Customers({{u"C", u"", u"", u"#9"}});
+  EXPECT_EQ(ListedIds(s.FindList(u"")), (std::vector<std::string>{"pnA", "snC"}));
+}
+
+TEST_F(SearchTest, ListTakesTheNumberWhenThereIsNoTel) {
+  struct Row {
+    const char16_t* request;
+    bool list;
+    const char* tel;  // the Tel of the no-match answer, "" when none
+  };
+  const Row rows[] = {
+      {u"{Number=0161 496}", true, "0161496"},
+      {u"{Tel=020}{Number=0161}", true, "020"},
+      {u"{Tel=(020) 7946}", true, "0207946"},
+      {u"{Number=0161}", false, ""},
+      {u"{Tel=-}", false, ""},
+  };
+  Suppliers({kAcme});
+  for (const Row& r : rows) {
+    SCOPED_TRACE(U8(r.request));
+    Text answer = r.list ? s.FindList(r.request) : s.FindContact(r.request);
+    EXPECT_EQ(U8(Str(GetVar(answer, u"Tel"))), r.tel);
+    EXPECT_EQ(U8(Str(GetVar(answer, u"Reason"))), "NoFind");
+  }
+}
+
+TEST_F(SearchTest, FailingQueriesFindNothing) {
+  Suppliers({kAcme});
+  tables->fail_queries = true;
+  EXPECT_EQ(U8(s.FindContact(u"{Tel=01234}")), "{Tel(S5)=01234}{Speed(N1)=0}{Result(S4)=Fail}{Reason(S6)=NoFind}");
+  const std::string line = "[Microsoft][ODBC Visual FoxPro Driver]Cannot open file. @ plgLedraII.Find";
+  EXPECT_EQ(sys.Failures(), (std::vector<std::string>{line, line}));
+}
+
+TEST_F(SearchTest, MissingSupplierTableStillSearchesTheCustomers) {
+  auto other = folders.Folder(u"C:\\Other");
+  other->AddContacts(u"b_sname", u"sn", {kBrown});
+  Session t;
+  t.Initialize(u"{DBFile=C:\\Other\\b_sname.dbf}", u"", nullptr);
+  // The data source still names C:\Acc; point it at the other folder.
+  sys.registry.SetText(Registry::kCurrentUser, u"Software\\ODBC\\ODBC.INI\\Ledra II SP1", u"SourceDB", u"C:\\Other");
+  Text answer = t.FindContact(u"{Tel=0161 496}");
+  EXPECT_EQ(U8(Str(GetVar(answer, u"Id"))), "snB100");
+  EXPECT_EQ(sys.Failures(),
+            std::vector<std::string>{"[Microsoft][ODBC Visual FoxPro Driver]File 'b_pname.dbf' does not exist. @ plgLedraII.Find"});
+}
+
+TEST_F(SearchTest, AfterAFailedLoadTheSearchDoesNotLoadButTheCacheWalkDoes) {
+  int opens = 0;
+  folders.before_open = [&](const Text&) {
+    ++opens;
+    Raise(76, u"Path not found");
+  };
+  Session t;
+  t.Initialize(u"{DBFile=C:\\Acc\\a_sname.dbf}", u"", nullptr);
+  t.Load(u"");
+  ASSERT_TRUE(t.load_failed());
+  ASSERT_EQ(opens, 2);
+  sys.log.lines.clear();
+
+  EXPECT_EQ(U8(t.FindContact(u"{Tel=1}")), "{Tel(S1)=1}{Speed(N1)=0}{Result(S4)=Fail}{Reason(S6)=NoFind}");
+  EXPECT_EQ(opens, 2);
+  const std::string line = "Object variable or With block variable not set @ plgLedraII.Find";
+  EXPECT_EQ(sys.Failures(), (std::vector<std::string>{line, line}));
+
+  t.CacheStart();
+  EXPECT_EQ(opens, 4);
+}
+
+TEST_F(SearchTest, SearchOpensTheDataSourceWhenNotLoaded) {
+  Suppliers({kAcme});
+  Session t;
+  t.Initialize(u"{DBFile=C:\\Acc\\a_sname.dbf}", u"", nullptr);
+  ASSERT_FALSE(t.connected());
+  EXPECT_EQ(U8(Str(GetVar(t.FindContact(u"{Tel=567890}"), u"Id"))), "pnACME01");
+  EXPECT_TRUE(t.connected());
+}
+
+TEST_F(SearchTest, BrokenResultSetEndsOnlyItsOwnTable) {
+  struct Row {
+    const char* name;
+    TableFaults faults;
+    size_t lines;  // failures logged
+  };
+  const Row rows[] = {
+      {"end-of-data flag fails", {0, false, true, false, -1}, 1},
+      {"move fails", {0, false, false, true, -1}, 1},
+      {"still-executing flag fails", {0, true, false, false, -1}, 1},
+      {"every column read fails", {0, false, false, false, 0}, 64},
+      {"column reads fail from row 10", {0, false, false, false, 10}, 64},
+  };
+  std::vector<Contact> many;
+  for (int i = 1; i <= 1000; ++i) many.push_back(Numbered(u"X", i, false));
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    sys.log.lines.clear();
+    Suppliers(many);
+    Customers({kBrown});
+    tables->SetFaults(u"a_pname", r.faults);
+    Text answer = s.FindContact(u"{Tel=0161 496}");
+    EXPECT_EQ(U8(Str(GetVar(answer, u"Id"))), "snB100");
+    EXPECT_EQ(GetVar(answer, u"Matches").number(), 1);
+    EXPECT_EQ(sys.Failures().size(), r.lines);
+    for (const auto& line : sys.Failures()) EXPECT_NE(line.find(" @ plgLedraII.Find"), std::string::npos);
+  }
+}
+
+TEST_F(SearchTest, ResultSetsAreReleasedWhenTheSearchEnds) {
+  Matching(3, 3);
+  s.FindList(u"{Tel=555}");
+  s.FindContact(u"{Id=pnP1}");
+  EXPECT_EQ(tables->open_result_sets(), 0);
+}
+
+// Records when the search looked for pending messages.
+class TimedPump : public MessagePump {
+ public:
+  explicit TimedPump(const testing::ManualClock& clock) : clock_(clock) {}
+  bool HasPending() const override {
+    checked_at.push_back(clock_.ticks);
+    return pending;
+  }
+  void DoEvents() override { pumped_at.push_back(clock_.ticks); }
+  mutable std::vector<uint32_t> checked_at;
+  std::vector<uint32_t> pumped_at;
+  bool pending = true;
+
+ private:
+  const testing::ManualClock& clock_;
+};
+
+TEST_F(SearchTest, LongScanLetsPendingMessagesThroughEvery20Ms) {
+  std::vector<Contact> many;
+  for (int i = 1; i <= 3000; ++i) many.push_back(Numbered(u"X", i, false));
+  Suppliers(many);
+  TimedPump pump(sys.clock);
+  sys.platform.pump = &pump;
+  sys.clock.ticks = 5000;
+  // Each row takes a millisecond.
+  tables->on_move = [this](size_t) { ++sys.clock.ticks; };
+
+  s.FindContact(u"{Tel=7777777}");
+
+  ASSERT_FALSE(pump.pumped_at.empty());
+  uint32_t previous = 5000;
+  for (uint32_t at : pump.pumped_at) {
+    EXPECT_LE(at - previous, 20u);
+    previous = at;
+  }
+  EXPECT_LE(8000u - previous, 20u);
+  EXPECT_GE(pump.pumped_at.size(), 3000u / 20);
+}
+
+TEST_F(SearchTest, FastScanDoesNotAskForMessages) {
+  std::vector<Contact> many;
+  for (int i = 1; i <= 20000; ++i) many.push_back(Numbered(u"X", i, false));
+  Suppliers(many);
+  sys.pump.pending = true;
+  Text answer = s.FindContact(u"{Tel=7777777}");
+  EXPECT_EQ(U8(Str(GetVar(answer, u"Reason"))), "NoFind");
+  EXPECT_EQ(sys.pump.checks, 0);
+  EXPECT_EQ(sys.pump.pumps, 0);
+}
+
+TEST_F(SearchTest, WaitsForARunningQueryWhileLettingMessagesThrough) {
+  Suppliers({kAcme});
+  tables->SetFaults(u"a_pname", TableFaults{3});
+  sys.pump.pending = true;
+  Text answer = s.FindContact(u"{Tel=567890}");
+  EXPECT_EQ(U8(Str(GetVar(answer, u"Id"))), "pnACME01");
+  EXPECT_EQ(sys.pump.pumps, 3);
+}
+
+}  // namespace
+}  // namespace ledra
