@@ -1,9 +1,17 @@
 #include "platform/native/native_platform.h"
 
+#include <iconv.h>
+
+#include <array>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
 
 namespace ledra {
 
@@ -38,6 +46,14 @@ void CivilFromDays(long z, int* y, int* m, int* d) {
   *d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
   *m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
   *y = static_cast<int>(yoe + era * 400 + (*m <= 2));
+}
+
+// A month of 1 to 12 and a day that the month has (2/30 is no date).
+bool ValidDay(int y, int m, int d) {
+  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (m < 1 || m > 12 || d < 1) return false;
+  const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+  return d <= kDays[m - 1] + (m == 2 && leap ? 1 : 0);
 }
 
 struct Parts { long day; long secs; };
@@ -106,10 +122,11 @@ std::optional<OleDate> InvariantLocale::ParseDate(const Text& s) const {
   OleDate day = 0;
   const char* rest = t.c_str();
   if (std::sscanf(rest, "%d-%d-%d%n", &a, &b, &c, &n) == 3 && a > 31) {
+    if (!ValidDay(a, b, c)) return std::nullopt;
     day = DaysFromCivil(a, b, c);
   } else if (std::sscanf(rest, "%d/%d/%d%n", &a, &b, &c, &n) == 3) {
     if (c < 100) c += c < 30 ? 2000 : 1900;
-    if (a < 1 || a > 12 || b < 1 || b > 31) return std::nullopt;
+    if (!ValidDay(c, a, b)) return std::nullopt;
     day = DaysFromCivil(c, a, b);
   } else {
     n = 0;
@@ -136,7 +153,7 @@ std::optional<OleDate> InvariantLocale::ParseDate(const Text& s) const {
       rest += 2;
       if (*rest) return std::nullopt;
     }
-    if (h > 23 || mi > 59 || sec > 59) return std::nullopt;
+    if (h < 0 || h > 23 || mi < 0 || mi > 59 || sec < 0 || sec > 59) return std::nullopt;
   } else if (n == 0) {
     return std::nullopt;
   }
@@ -156,13 +173,129 @@ Text InvariantLocale::Upper(const Text& s) const {
 std::string InvariantLocale::ToAnsi(const Text& s) const { return ToUtf8(s); }
 Text InvariantLocale::FromAnsi(const std::string& s) const { return FromUtf8(s); }
 
+namespace {
+
+// UTF-8, the native build's ANSI code page; a byte that starts no valid
+// sequence becomes U+FFFD.
+Text DecodeUtf8(const unsigned char* p, size_t n) {
+  Text out;
+  out.reserve(n);
+  size_t i = 0;
+  while (i < n) {
+    unsigned char b = p[i];
+    if (b < 0x80) { out += static_cast<char16_t>(b); ++i; continue; }
+    size_t len = (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 ? 4 : 0;
+    uint32_t c = len == 2 ? b & 0x1F : len == 3 ? b & 0x0F : b & 0x07;
+    size_t k = 1;
+    while (len && k < len && i + k < n && (p[i + k] & 0xC0) == 0x80) c = (c << 6) | (p[i + k++] & 0x3F);
+    static const uint32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (!len || k < len || c < kMin[len] || c > 0x10FFFF || (c >= 0xD800 && c < 0xE000)) {
+      out += u'\uFFFD';
+      i += k > 1 ? k : 1;
+      continue;
+    }
+    i += len;
+    if (c >= 0x10000) {
+      c -= 0x10000;
+      out += static_cast<char16_t>(0xD800 + (c >> 10));
+      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(c);
+    }
+  }
+  return out;
+}
+
+std::string IconvName(uint32_t cp) {
+  switch (cp) {
+    case 10000: return "MACINTOSH";
+    case 10029: return "MAC-CENTRALEUROPE";
+    default: return "CP" + std::to_string(cp);
+  }
+}
+
+bool MultiByte(uint32_t cp) { return cp == 932 || cp == 936 || cp == 949 || cp == 950; }
+
+// One code page as iconv gives it: a byte table for single-byte pages, an
+// open descriptor (used under the lock) for the East Asian ones.
+struct Converter {
+  Converter() = default;
+  Converter(const Converter&) = delete;
+  Converter& operator=(const Converter&) = delete;
+  ~Converter() {
+    if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
+  }
+  bool usable = false;
+  std::array<char16_t, 256> table{};
+  iconv_t cd = reinterpret_cast<iconv_t>(-1);
+};
+
+std::mutex g_converters_lock;
+std::map<uint32_t, std::unique_ptr<Converter>> g_converters;
+
+// Converts bytes with cd into UTF-16LE units; undecodable bytes give
+// U+FFFD and are skipped one at a time.
+Text RunIconv(iconv_t cd, const char* bytes, size_t n) {
+  Text out;
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  char* in = const_cast<char*>(bytes);
+  size_t left = n;
+  char16_t buf[256];
+  while (left > 0) {
+    char* o = reinterpret_cast<char*>(buf);
+    size_t room = sizeof buf;
+    size_t r = iconv(cd, &in, &left, &o, &room);
+    out.append(buf, (sizeof buf - room) / 2);
+    if (r == static_cast<size_t>(-1)) {
+      if (errno == E2BIG) continue;
+      out += u'\uFFFD';
+      if (errno == EINVAL) break;  // cut off at the end
+      ++in;
+      --left;
+      iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    }
+  }
+  return out;
+}
+
+Converter* ConverterFor(uint32_t cp) {
+  auto& slot = g_converters[cp];
+  if (slot) return slot.get();
+  slot = std::make_unique<Converter>();
+  iconv_t cd = iconv_open("UTF-16LE", IconvName(cp).c_str());
+  if (cd == reinterpret_cast<iconv_t>(-1)) return slot.get();
+  slot->usable = true;
+  if (MultiByte(cp)) {
+    slot->cd = cd;
+    return slot.get();
+  }
+  for (int b = 0; b < 256; ++b) {
+    char in = static_cast<char>(b);
+    Text t = RunIconv(cd, &in, 1);
+    slot->table[b] = t.size() == 1 ? t[0] : u'\uFFFD';
+  }
+  iconv_close(cd);
+  return slot.get();
+}
+
+}  // namespace
+
 Text InvariantLocale::Decode(uint32_t codepage, const char* bytes, size_t n) const {
-  // Placeholder until the code page tables land: Latin-1 for everything.
-  (void)codepage;
-  Text r;
-  r.reserve(n);
-  for (size_t i = 0; i < n; ++i) r += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]));
-  return r;
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes);
+  if (codepage == 0 || codepage == 65001) return DecodeUtf8(p, n);
+  std::lock_guard<std::mutex> hold(g_converters_lock);
+  Converter* c = ConverterFor(codepage);
+  Text out;
+  if (!c->usable) {
+    // A code page this system cannot convert: ASCII survives, nothing else.
+    out.reserve(n);
+    for (size_t i = 0; i < n; ++i) out += p[i] < 0x80 ? static_cast<char16_t>(p[i]) : u'\uFFFD';
+    return out;
+  }
+  if (c->cd != reinterpret_cast<iconv_t>(-1)) return RunIconv(c->cd, bytes, n);
+  out.resize(n);
+  for (size_t i = 0; i < n; ++i) out[i] = c->table[p[i]];
+  return out;
 }
 
 void FileLog::AppendLine(const std::string& ansi) noexcept {

@@ -1,0 +1,225 @@
+#include "data/dbf_table.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "common/errors.h"
+#include "data/dbf_connection.h"
+
+namespace ledra::dbf {
+
+namespace {
+
+constexpr size_t kLookupSlots = 16;
+
+// Reads until n bytes, the end of the file or an error; the count read.
+size_t ReadFully(DataFile& file, uint64_t offset, uint8_t* buf, size_t n) {
+  size_t got = 0;
+  while (got < n) {
+    int64_t r = file.ReadAt(offset + got, buf + got, n - got);
+    if (r <= 0) break;
+    got += static_cast<size_t>(r);
+  }
+  return got;
+}
+
+char16_t Fold(char16_t c) { return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c; }
+
+}  // namespace
+
+bool SameName(const Text& a, const Text& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (Fold(a[i]) != Fold(b[i])) return false;
+  }
+  return true;
+}
+
+OpenedTable OpenTable(FileSystem& fs, const Text& path, const Text& table) {
+  OpenedTable t;
+  Text error;
+  t.file = fs.OpenShared(path, &error);
+  if (!t.file) Raise(kDbfCannotOpen, u"Cannot open table " + table + u" (" + path + u"): " + error);
+  int64_t size = t.file->Size();
+  if (size < 0) Raise(kDbfCannotOpen, u"Cannot read the size of table " + table + u" (" + path + u")");
+  t.file_size = static_cast<uint64_t>(size);
+
+  uint8_t fixed[kFixedHeader];
+  size_t got = ReadFully(*t.file, 0, fixed, sizeof fixed);
+  uint32_t declared = DeclaredHeaderLength(fixed, got);
+  // Never read past the file, whatever the header claims.
+  size_t want = std::max<size_t>(got, std::min<uint64_t>(declared, t.file_size));
+  std::vector<uint8_t> bytes(want);
+  if (got) std::memcpy(bytes.data(), fixed, got);
+  if (want > got) want = got + ReadFully(*t.file, got, bytes.data() + got, want - got);
+
+  std::string why;
+  if (!ParseHeader(bytes.data(), want, t.file_size, &t.header, &why)) {
+    Raise(kDbfBadTable, u"Table " + table + u" cannot be read (" + path + u"): " + FromUtf8(why));
+  }
+  return t;
+}
+
+DbfResultSet::DbfResultSet(OpenedTable table, const Text& table_name, const Query& query)
+    : file_(std::move(table.file)),
+      header_(std::move(table.header)),
+      table_name_(table_name),
+      text_(header_.codepage) {
+  for (size_t i = 0; i < header_.fields.size(); ++i) {
+    const FieldDesc& f = header_.fields[i];
+    if (f.hidden) continue;
+    Column c;
+    text_.Decode(reinterpret_cast<const uint8_t*>(f.name.data()), f.name.size(), &c.name);
+    c.field = i;
+    columns_.push_back(std::move(c));
+  }
+
+  op_ = query.op;
+  if (op_ != Query::Op::All) {
+    int index = Resolve(query.column);
+    if (index < 0) Raise(kDbfColumnNotFound, u"Column " + query.column + u" is not in table " + table_name_);
+    filter_field_ = &Desc(index);
+    if (!IsText(filter_field_->type)) {
+      Raise(kDbfTypeMismatch, u"Column " + query.column + u" of table " + table_name_ +
+                                  u" holds no text and cannot be compared with a text");
+    }
+    filter_value_ = text_.Encode(query.value);
+    while (!filter_value_.empty() && filter_value_.back() == ' ') filter_value_.pop_back();
+  }
+
+  rows_ = RecordsInFile(header_, table.file_size);
+  size_t per_block = std::max<size_t>(1, kBlockBytes / header_.record_length);
+  per_block = static_cast<size_t>(std::min<uint64_t>(per_block, rows_));
+  block_.resize(per_block * header_.record_length);
+  Advance();
+}
+
+DbfResultSet::~DbfResultSet() = default;
+
+int DbfResultSet::Resolve(const Text& name) const {
+  for (size_t i = 0; i < columns_.size(); ++i) {
+    if (SameName(columns_[i].name, name)) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+int DbfResultSet::ColumnIndex(const Text& name) const {
+  // The scan asks for the same few names on every row: an exact compare
+  // against the names seen so far saves the case-insensitive search.
+  for (const Lookup& l : lookups_) {
+    if (l.name == name) return l.index;
+  }
+  int index = Resolve(name);
+  if (lookups_.size() < kLookupSlots) {
+    lookups_.push_back({name, index});
+  } else {
+    lookups_[next_lookup_slot_] = {name, index};
+    next_lookup_slot_ = (next_lookup_slot_ + 1) % kLookupSlots;
+  }
+  return index;
+}
+
+Var DbfResultSet::Field(const Text& column) {
+  if (!row_) Raise(kDbfNoCurrentRow, u"No current row: the result set of table " + table_name_ + u" is at its end");
+  int index = ColumnIndex(column);
+  if (index < 0) Raise(kDbfColumnNotFound, u"Column " + column + u" is not in table " + table_name_);
+  return FieldAt(index);
+}
+
+Var DbfResultSet::FieldAt(int index) {
+  if (!row_) Raise(kDbfNoCurrentRow, u"No current row: the result set of table " + table_name_ + u" is at its end");
+  if (index < 0 || index >= ColumnCount()) {
+    Raise(kDbfColumnNotFound, u"Column number " + FromAscii(std::to_string(index)) + u" is not in table " + table_name_);
+  }
+  const FieldDesc& f = Desc(index);
+  if (f.null_bit >= 0 && IsNull(header_, f, row_)) return Var::Null();
+  if (IsText(f.type)) {
+    text_.Decode(row_ + f.offset, TextLength(header_, f, row_), &scratch_);
+    return Var(scratch_);
+  }
+  return Value(header_, f, row_);
+}
+
+bool DbfResultSet::IsNullAt(int index) const {
+  if (!row_ || index < 0 || index >= ColumnCount()) return false;
+  return IsNull(header_, Desc(index), row_);
+}
+
+std::string_view DbfResultSet::FieldBytes(int index) const {
+  if (!row_ || index < 0 || index >= ColumnCount()) return {};
+  const FieldDesc& f = Desc(index);
+  size_t n = IsText(f.type) ? TextLength(header_, f, row_) : f.length;
+  return {reinterpret_cast<const char*>(row_ + f.offset), n};
+}
+
+void DbfResultSet::MoveNext() {
+  if (!row_) Raise(kDbfNoCurrentRow, u"No current row: the result set of table " + table_name_ + u" is at its end");
+  Advance();
+}
+
+bool DbfResultSet::Matches(const uint8_t* record) const {
+  const FieldDesc& f = *filter_field_;
+  if (IsNull(header_, f, record)) return false;  // a null compares with nothing
+  const uint8_t* p = record + f.offset;
+  size_t n = TextLength(header_, f, record);
+  while (n > 0 && p[n - 1] == ' ') --n;
+  const auto* v = reinterpret_cast<const uint8_t*>(filter_value_.data());
+  const size_t m = filter_value_.size();
+  if (op_ == Query::Op::Equal) return n == m && std::memcmp(p, v, n) == 0;
+
+  // Texts of different lengths compare as if the shorter were padded with
+  // blanks, so trailing blanks never decide.
+  int c = std::memcmp(p, v, std::min(n, m));
+  if (c != 0) return c > 0;
+  for (size_t i = m; i < n; ++i) {
+    if (p[i] != ' ') return p[i] > ' ';
+  }
+  for (size_t i = n; i < m; ++i) {
+    if (v[i] != ' ') return v[i] < ' ';
+  }
+  return true;  // equal
+}
+
+bool DbfResultSet::NextBlock() {
+  if (!file_ || next_record_ >= rows_ || block_.empty()) return false;
+  const size_t reclen = header_.record_length;
+  const size_t capacity = block_.size() / reclen;
+  const size_t want = static_cast<size_t>(std::min<uint64_t>(capacity, rows_ - next_record_));
+  const uint64_t offset = header_.header_length + next_record_ * reclen;
+  size_t got = ReadFully(*file_, offset, block_.data(), want * reclen);
+  block_records_ = got / reclen;
+  in_block_ = 0;
+  next_record_ += block_records_;
+  // A short read means the file shrank (a pack) or failed: the rows read so
+  // far are all there is.
+  if (block_records_ < want) rows_ = next_record_;
+  return block_records_ > 0;
+}
+
+void DbfResultSet::Advance() {
+  row_ = nullptr;
+  const size_t reclen = header_.record_length;
+  for (;;) {
+    if (in_block_ >= block_records_ && !NextBlock()) {
+      Close();
+      return;
+    }
+    const uint8_t* record = block_.data() + in_block_ * reclen;
+    ++in_block_;
+    if (record[0] == '*') continue;  // deleted
+    if (op_ != Query::Op::All && !Matches(record)) continue;
+    row_ = record;
+    return;
+  }
+}
+
+void DbfResultSet::Close() {
+  // Nothing stays open once the rows are read: the accounting application
+  // may pack or reindex the table at any time.
+  file_.reset();
+  block_records_ = 0;
+  in_block_ = 0;
+  std::vector<uint8_t>().swap(block_);
+}
+
+}  // namespace ledra::dbf

@@ -1,0 +1,92 @@
+#include "platform/native/native_files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace ledra {
+
+namespace {
+
+std::string Native(const Text& path) {
+  Text p = path;
+  for (char16_t& c : p) {
+    if (c == u'\\') c = u'/';
+  }
+  return ToUtf8(p);
+}
+
+class PosixFile : public DataFile {
+ public:
+  explicit PosixFile(int fd) : fd_(fd) {}
+  ~PosixFile() override { ::close(fd_); }
+  PosixFile(const PosixFile&) = delete;
+  PosixFile& operator=(const PosixFile&) = delete;
+
+  int64_t ReadAt(uint64_t offset, void* buf, size_t n) override {
+    for (;;) {
+      ssize_t r = ::pread(fd_, buf, n, static_cast<off_t>(offset));
+      if (r >= 0) return r;
+      if (errno != EINTR) return -1;
+    }
+  }
+
+  int64_t Size() override {
+    struct stat st;
+    if (::fstat(fd_, &st) != 0) return -1;
+    return st.st_size;
+  }
+
+ private:
+  int fd_;
+};
+
+}  // namespace
+
+std::unique_ptr<DataFile> NativeFiles::OpenShared(const Text& path, Text* error) {
+  // POSIX has no share modes: a reader never locks writers out.
+  int fd;
+  do {
+    fd = ::open(Native(path).c_str(), O_RDONLY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    if (error) *error = FromUtf8(std::strerror(errno));
+    return nullptr;
+  }
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (error) *error = u"not a regular file";
+    ::close(fd);
+    return nullptr;
+  }
+  return std::make_unique<PosixFile>(fd);
+}
+
+std::vector<Text> NativeFiles::List(const Text& folder) {
+  std::vector<Text> names;
+  std::string dir = Native(folder);
+  DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
+  if (!d) return names;
+  while (dirent* e = ::readdir(d)) {
+    if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+    names.push_back(FromUtf8(e->d_name));
+  }
+  ::closedir(d);
+  return names;
+}
+
+Text NativeFiles::Join(const Text& folder, const Text& name) const {
+  Text f = folder;
+  for (char16_t& c : f) {
+    if (c == u'\\') c = u'/';
+  }
+  if (f.empty()) return name;
+  if (f.back() != u'/') f += u'/';
+  return f + name;
+}
+
+}  // namespace ledra

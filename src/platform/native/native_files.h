@@ -1,0 +1,17 @@
+// The file system of the native build: POSIX calls, UTF-8 paths. Folders
+// written the Windows way ("c:\data" style settings, "\" separators) are
+// accepted with "/" in place of "\".
+#pragma once
+
+#include "common/platform.h"
+
+namespace ledra {
+
+class NativeFiles : public FileSystem {
+ public:
+  std::unique_ptr<DataFile> OpenShared(const Text& path, Text* error) override;
+  std::vector<Text> List(const Text& folder) override;
+  Text Join(const Text& folder, const Text& name) const override;
+};
+
+}  // namespace ledra

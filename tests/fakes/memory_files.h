@@ -1,0 +1,107 @@
+// A file system in memory for the table tests: files are shared byte
+// strings, so a test can append to or cut a file while a result set reads
+// it, and the open handles are counted so a test can see that nothing stays
+// open.
+#pragma once
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/platform.h"
+
+namespace ledra::testing {
+
+class MemoryFiles : public FileSystem {
+ public:
+  using Bytes = std::shared_ptr<std::string>;
+
+  // Creates or replaces the file; the returned bytes may be changed later.
+  Bytes Put(const Text& path, std::string bytes) {
+    auto b = std::make_shared<std::string>(std::move(bytes));
+    files_[path] = b;
+    return b;
+  }
+  Bytes Get(const Text& path) const {
+    auto it = files_.find(path);
+    return it == files_.end() ? nullptr : it->second;
+  }
+  void Remove(const Text& path) { files_.erase(path); }
+
+  int open_handles() const { return *open_; }
+  int opens() const { return opens_; }
+
+  // Reads at or past this offset fail (-1), a read across it stops there;
+  // reads return at most
+  // read_chunk bytes at a time (0: no limit), as a network share may.
+  uint64_t fail_reads_from = UINT64_MAX;
+  size_t read_chunk = 0;
+  // Folders whose listing fails (the listing is then empty).
+  bool list_fails = false;
+
+  std::unique_ptr<DataFile> OpenShared(const Text& path, Text* error) override {
+    auto it = files_.find(path);
+    if (it == files_.end()) {
+      if (error) *error = u"The system cannot find the file specified.";
+      return nullptr;
+    }
+    ++opens_;
+    return std::make_unique<File>(it->second, open_, this);
+  }
+
+  std::vector<Text> List(const Text& folder) override {
+    std::vector<Text> names;
+    if (list_fails) return names;
+    Text prefix = Join(folder, u"");
+    for (const auto& [path, bytes] : files_) {
+      if (path.size() > prefix.size() && path.compare(0, prefix.size(), prefix) == 0 &&
+          path.find(u'/', prefix.size()) == Text::npos) {
+        names.push_back(path.substr(prefix.size()));
+      }
+    }
+    return names;
+  }
+
+  Text Join(const Text& folder, const Text& name) const override {
+    Text f = folder;
+    while (!f.empty() && f.back() == u'/') f.pop_back();
+    return f + u"/" + name;
+  }
+
+ private:
+  class File : public DataFile {
+   public:
+    File(Bytes bytes, std::shared_ptr<int> open, const MemoryFiles* owner)
+        : bytes_(std::move(bytes)), open_(std::move(open)), fail_from_(owner->fail_reads_from),
+          chunk_(owner->read_chunk) {
+      ++*open_;
+    }
+    ~File() override { --*open_; }
+    int64_t ReadAt(uint64_t offset, void* buf, size_t n) override {
+      if (offset >= fail_from_) return -1;
+      const std::string& b = *bytes_;
+      if (offset >= b.size()) return 0;
+      size_t take = std::min<size_t>(n, b.size() - offset);
+      if (chunk_) take = std::min(take, chunk_);
+      if (fail_from_ != UINT64_MAX) take = std::min<uint64_t>(take, fail_from_ - offset);
+      std::memcpy(buf, b.data() + offset, take);
+      return static_cast<int64_t>(take);
+    }
+    int64_t Size() override { return static_cast<int64_t>(bytes_->size()); }
+
+   private:
+    Bytes bytes_;
+    std::shared_ptr<int> open_;
+    uint64_t fail_from_;
+    size_t chunk_;
+  };
+
+  std::map<Text, Bytes> files_;
+  std::shared_ptr<int> open_ = std::make_shared<int>(0);
+  int opens_ = 0;
+};
+
+}  // namespace ledra::testing

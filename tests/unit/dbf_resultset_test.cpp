@@ -1,0 +1,520 @@
+// Queries over a folder of tables: filters, deleted rows, names, code pages,
+// file handling and damaged files.
+#include "unit/dbf_test_support.h"
+
+#include "data/dbf_table.h"
+
+namespace ledra::testing {
+namespace {
+
+using Rows = std::vector<std::string>;
+
+// A customer table as the accounting application writes it.
+DbfWriter Customers(uint8_t version = 0x03) {
+  DbfWriter w(version);
+  w.Field("SN_ACCOUNT", 'C', 8).Field("SN_NAME", 'C', 12).Field("SN_TELENO", 'C', 14).Field("SN_BAL", 'N', 8, 2);
+  return w;
+}
+
+TEST_F(DbfFolderTest, WholeTableInFileOrder) {
+  Put("a_sname.dbf", Customers()
+                         .Row({"ACME01", "Acme Ltd", "01234 567890", "10"})
+                         .Row({"BOLT02", "Bolt & Co", "", "-2.5"})
+                         .Row({"ZED03", "zed", "0800", ""})
+                         .Build());
+  EXPECT_EQ(Column("select * from a_sname", "sn_account"), (Rows{"'ACME01  '", "'BOLT02  '", "'ZED03   '"}));
+  EXPECT_EQ(Column("select * from a_sname", "SN_BAL"), (Rows{"D10", "D-2.5", "D0"}));
+}
+
+struct DeletedCase {
+  const char* what;
+  std::vector<bool> deleted;
+  Rows expected;
+};
+
+class DbfDeletedTest : public DbfFolderTest, public ::testing::WithParamInterface<DeletedCase> {};
+
+TEST_P(DbfDeletedTest, DeletedRecordsAreLeftOut) {
+  const DeletedCase& c = GetParam();
+  DbfWriter w = Customers();
+  for (size_t i = 0; i < c.deleted.size(); ++i) {
+    w.Row({"R" + std::to_string(i), "", "", ""}, c.deleted[i]);
+  }
+  Put("t.dbf", w.Build());
+  EXPECT_EQ(Column("select * from t", "sn_account"), c.expected) << c.what;
+  EXPECT_EQ(Column("select * from t where sn_account >= 'R'", "sn_account"), c.expected) << c.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Patterns, DbfDeletedTest,
+    ::testing::Values(DeletedCase{"none", {false, false}, {"'R0      '", "'R1      '"}},
+                      DeletedCase{"first", {true, false, false}, {"'R1      '", "'R2      '"}},
+                      DeletedCase{"last", {false, false, true}, {"'R0      '", "'R1      '"}},
+                      DeletedCase{"middle", {false, true, true, false}, {"'R0      '", "'R3      '"}},
+                      DeletedCase{"all", {true, true, true}, {}},
+                      DeletedCase{"empty table", {}, {}}),
+    [](const auto& info) {
+      std::string n = info.param.what;
+      for (char& ch : n) ch = std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+      return n;
+    });
+
+struct FilterCase {
+  const char* sql;
+  Rows expected;  // sn_account of the rows returned
+};
+
+class DbfFilterTest : public DbfFolderTest, public ::testing::WithParamInterface<FilterCase> {};
+
+TEST_P(DbfFilterTest, ReturnsTheRowsTheFilterAccepts) {
+  DbfWriter w(0x30);
+  w.Field("SN_ACCOUNT", 'C', 8).Field("SN_NAME", 'C', 10, 0, true).Field("SN_NUM", 'N', 4);
+  w.Row({"ACME01", "Acme", "1"})
+      .Row({"acme01", "acme", "2"})
+      .Row({" ACME01", "Zulu", "3"})
+      .Row({"ACME0", "M", "4"})
+      .Row({"B", "Ma", "5"})
+      .Row({"C", "a", "6"})
+      .Row({"D", std::nullopt, "7"})
+      .Row({"E", "", "8"})
+      .Row({"F", "M\x01", "9"})
+      .DeletedRow({"ACME01", "Mx", "10"});
+  Put("a_sname.dbf", w.Build());
+  EXPECT_EQ(Column(GetParam().sql, "SN_ACCOUNT"), GetParam().expected) << GetParam().sql;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Shapes, DbfFilterTest,
+    ::testing::Values(
+        // Equality: exact bytes, case-sensitive, trailing blanks ignored on both sides.
+        FilterCase{"select * from a_sname where sn_account= 'ACME01'", {"'ACME01  '"}},
+        FilterCase{"select * from a_sname where sn_account= 'ACME01   '", {"'ACME01  '"}},
+        FilterCase{"select * from a_sname where SN_Account='acme01'", {"'acme01  '"}},
+        FilterCase{"select * from a_sname where sn_account= ' ACME01'", {"' ACME01 '"}},
+        FilterCase{"select * from a_sname where sn_account= 'ACME'", {}},
+        FilterCase{"select * from a_sname where sn_account= 'ACME012'", {}},
+        FilterCase{"select * from a_sname where sn_account= ''", {}},
+        FilterCase{"select * from a_sname where sn_name= ''", {"'E       '"}},
+        // Greater or equal: byte order, lower case after upper case, nulls never.
+        FilterCase{"select * from a_sname where sn_name  >= 'M'",
+                   {"'acme01  '", "' ACME01 '", "'ACME0   '", "'B       '", "'C       '"}},
+        FilterCase{"select * from a_sname where sn_name  >= 'a'", {"'acme01  '", "'C       '"}},
+        FilterCase{"select * from a_sname where sn_name  >= 'Z'", {"'acme01  '", "' ACME01 '", "'C       '"}},
+        FilterCase{"select * from a_sname where sn_name  >= 'M '",
+                   {"'acme01  '", "' ACME01 '", "'ACME0   '", "'B       '", "'C       '"}},
+        FilterCase{"select * from a_sname where sn_name  >= 'Ma'",
+                   {"'acme01  '", "' ACME01 '", "'B       '", "'C       '"}},
+        FilterCase{"select * from a_sname where sn_name  >= ''",
+                   {"'ACME01  '", "'acme01  '", "' ACME01 '", "'ACME0   '", "'B       '", "'C       '", "'E       '",
+                    "'F       '"}},
+        FilterCase{"select * from a_sname where sn_name  >= 'zz'", {}}));
+
+TEST_F(DbfFolderTest, FilterComparesBlankPaddedTexts) {
+  // "M\x01" is below "M" padded with a blank (0x01 < 0x20); "M B" above "M".
+  DbfWriter w(0x03);
+  w.Field("K", 'C', 4).Row({"M\x01"}).Row({"M B"}).Row({"M"}).Row({"L"});
+  Put("p.dbf", w.Build());
+  EXPECT_EQ(Column("select * from p where k >= 'M'", "K"), (Rows{"'M B '", "'M   '"}));
+  EXPECT_EQ(Column("select * from p where k >= 'M\x01'", "K"), (Rows{"'M\x01  '", "'M B '", "'M   '"}));
+  EXPECT_EQ(Column("select * from p where k = 'M  '", "K"), (Rows{"'M   '"}));
+}
+
+TEST_F(DbfFolderTest, VarcharFiltersUseTheStoredLength) {
+  DbfWriter w(0x32);
+  w.Field("V", 'V', 6).Row({"abc"}).Row({"abc  "}).Row({"abcdef"}).Row({"ab"});
+  Put("v.dbf", w.Build());
+  EXPECT_EQ(Column("select * from v where v = 'abc'", "V"), (Rows{"'abc'", "'abc  '"}));
+  EXPECT_EQ(Column("select * from v where v >= 'abc'", "V"), (Rows{"'abc'", "'abc  '", "'abcdef'"}));
+}
+
+TEST_F(DbfFolderTest, FailuresOfQueries) {
+  Put("a_sname.dbf", Customers().Row({"A", "B", "C", "1"}).Build());
+  struct Case {
+    const char* sql;
+    int number;
+    const char* description;
+  };
+  const Case cases[] = {
+      {"select * from a_pname", kDbfTableNotFound, "File 'a_pname.dbf' does not exist in /data"},
+      {"select * from a_sname where sn_acount= 'A'", kDbfColumnNotFound, "Column sn_acount is not in table a_sname"},
+      {"select * from a_sname where _NullFlags= 'A'", kDbfColumnNotFound, "Column _NullFlags is not in table a_sname"},
+      {"select * from a_sname where sn_bal >= '1'", kDbfTypeMismatch,
+       "Column sn_bal of table a_sname holds no text and cannot be compared with a text"},
+      {"select * from a_sname where sn_name = 'O'Brien'", kDbfSqlError, ""},
+      {"select sn_name from a_sname", kDbfSqlError, ""},
+  };
+  for (const Case& c : cases) {
+    auto [number, description] = FailureOf(c.sql);
+    EXPECT_EQ(number, c.number) << c.sql;
+    if (*c.description) {
+      EXPECT_EQ(description, c.description) << c.sql;
+    }
+    EXPECT_EQ(files.open_handles(), 0) << c.sql;
+  }
+}
+
+TEST_F(DbfFolderTest, NamesMatchWithoutRegardToCase) {
+  Put("A_SName.DBF", Customers().Row({"A1", "Alpha", "1", "1"}).Build());
+  Put("other.dbf", Customers().Row({"O1", "Other", "1", "1"}).Build());
+  for (const char* sql : {"select * from a_sname", "select * from A_SNAME", "SELECT * FROM A_SName"}) {
+    auto rs = Open(sql);
+    ASSERT_FALSE(rs->Eof()) << sql;
+    for (const char16_t* col : {u"sn_account", u"SN_ACCOUNT", u"Sn_Account"}) {
+      EXPECT_EQ(Show(rs->Field(col)), "'A1      '") << sql;
+    }
+  }
+}
+
+TEST_F(DbfFolderTest, AnExactlyNamedFileWinsOverOtherCases) {
+  Put("t.dbf", Customers().Row({"lower", "", "", ""}).Build());
+  Put("T.DBF", Customers().Row({"upper", "", "", ""}).Build());
+  Put("T.dbf", Customers().Row({"mixed", "", "", ""}).Build());
+  EXPECT_EQ(Column("select * from t", "sn_account"), (Rows{"'lower   '"}));
+  EXPECT_EQ(Column("select * from T", "sn_account"), (Rows{"'mixed   '"}));
+}
+
+TEST_F(DbfFolderTest, AFolderThatCannotBeListedIsReadByTheExactName) {
+  Put("t.dbf", Customers().Row({"x", "", "", ""}).Build());
+  files.list_fails = true;
+  EXPECT_EQ(Column("select * from t", "sn_account"), (Rows{"'x       '"}));
+  EXPECT_EQ(FailureOf("select * from T").first, kDbfTableNotFound);
+  EXPECT_EQ(files.open_handles(), 0);
+}
+
+TEST_F(DbfFolderTest, ColumnReadsAtTheEndAndUnknownColumnsFail) {
+  Put("t.dbf", Customers().Row({"A", "B", "C", "1"}).Build());
+  auto rs = Open("select * from t");
+  EXPECT_FALSE(rs->StillExecuting());
+  try {
+    rs->Field(u"sn_nope");
+    FAIL();
+  } catch (const Failure& f) {
+    EXPECT_EQ(f.number, kDbfColumnNotFound);
+    EXPECT_EQ(ToUtf8(f.description), "Column sn_nope is not in table t");
+  }
+  rs->MoveNext();
+  ASSERT_TRUE(rs->Eof());
+  for (int i = 0; i < 2; ++i) {
+    try {
+      if (i == 0) {
+        rs->Field(u"sn_name");
+      } else {
+        rs->MoveNext();
+      }
+      FAIL();
+    } catch (const Failure& f) {
+      EXPECT_EQ(f.number, kDbfNoCurrentRow);
+      EXPECT_EQ(ToUtf8(f.description), "No current row: the result set of table t is at its end");
+    }
+  }
+  EXPECT_TRUE(rs->Eof());
+}
+
+TEST_F(DbfFolderTest, ManyColumnNamesLookedUpInTurn) {
+  DbfWriter w(0x03);
+  for (int i = 0; i < 40; ++i) w.Field("F" + std::to_string(i), 'N', 3);
+  std::vector<DbfValue> row;
+  for (int i = 0; i < 40; ++i) row.push_back(std::to_string(i));
+  w.Row(row).Row(row);
+  Put("wide.dbf", w.Build());
+  auto rs = Open("select * from wide");
+  for (; !rs->Eof(); rs->MoveNext()) {
+    for (int round = 0; round < 2; ++round) {
+      for (int i = 39; i >= 0; --i) {
+        std::string name = (round ? "f" : "F") + std::to_string(i);
+        EXPECT_EQ(Show(rs->Field(FromAscii(name))), "D" + std::to_string(i));
+      }
+    }
+  }
+}
+
+TEST_F(DbfFolderTest, DirectAccessByColumnIndex) {
+  DbfWriter w(0x30);
+  w.Field("NAME", 'C', 5).Field("N", 'N', 3, 0, true).Row({"ab", std::nullopt});
+  Put("t.dbf", w.Build());
+  auto rs = Open("select * from t");
+  auto* dbf = dynamic_cast<dbf::DbfResultSet*>(rs.get());
+  ASSERT_NE(dbf, nullptr);
+  EXPECT_EQ(dbf->ColumnCount(), 2);
+  int name = dbf->ColumnIndex(u"name");
+  int n = dbf->ColumnIndex(u"N");
+  EXPECT_EQ(name, 0);
+  EXPECT_EQ(n, 1);
+  EXPECT_EQ(dbf->ColumnIndex(u"_NullFlags"), -1);
+  EXPECT_EQ(ToUtf8(dbf->ColumnName(name)), "NAME");
+  EXPECT_EQ(dbf->ColumnType(n), 'N');
+  EXPECT_EQ(std::string(dbf->FieldBytes(name)), "ab   ");
+  EXPECT_FALSE(dbf->IsNullAt(name));
+  EXPECT_TRUE(dbf->IsNullAt(n));
+  EXPECT_EQ(Show(dbf->FieldAt(name)), "'ab   '");
+  EXPECT_EQ(Show(dbf->FieldAt(n)), "null");
+  EXPECT_THROW(dbf->FieldAt(2), Failure);
+  rs->MoveNext();
+  EXPECT_EQ(dbf->FieldBytes(name), "");
+  EXPECT_THROW(dbf->FieldAt(name), Failure);
+}
+
+// --- Code pages -----------------------------------------------------------
+
+struct CodePageCase {
+  uint8_t mark;
+  std::string stored;
+  const char* expected;  // UTF-8
+};
+
+class DbfCodePageTest : public DbfFolderTest, public ::testing::WithParamInterface<CodePageCase> {};
+
+TEST_P(DbfCodePageTest, TextIsDecodedWithTheTablesCodePage) {
+  const CodePageCase& c = GetParam();
+  DbfWriter w(0x30);
+  w.CodePage(c.mark).Field("NAME", 'C', static_cast<int>(c.stored.size())).Row({c.stored});
+  Put("cp.dbf", w.Build());
+  auto rs = Open("select * from cp");
+  ASSERT_FALSE(rs->Eof());
+  EXPECT_EQ(ToUtf8(rs->Field(u"name").text()), c.expected) << int(c.mark);
+  // The same text written in the query finds the row, in the stored bytes.
+  auto found = Open(std::string("select * from cp where name= '") + c.expected + "'");
+  EXPECT_FALSE(found->Eof()) << int(c.mark);
+}
+
+INSTANTIATE_TEST_SUITE_P(Marks, DbfCodePageTest,
+                         ::testing::Values(CodePageCase{0x03, "caf\xE9", "café"},      // 1252
+                                           CodePageCase{0x02, "caf\xE9", "cafÚ"},      // 850
+                                           CodePageCase{0x01, "caf\xE9", "cafΘ"},      // 437
+                                           CodePageCase{0x01, "\x82t\x82", "été"},     // 437
+                                           CodePageCase{0x64, "\xA5\x86", "ąć"},       // 852
+                                           CodePageCase{0x65, "\x8C\xA8\xE0", "Мир"},  // 866
+                                           CodePageCase{0xC8, "\x8A\xE8", "Šč"},       // 1250
+                                           CodePageCase{0xC9, "\xCC\xE8\xF0", "Мир"},  // 1251
+                                           CodePageCase{0x57, "\xE9", "é"},            // dBase ANSI driver
+                                           CodePageCase{0x00, "caf\xC3\xA9", "café"}));  // ANSI: UTF-8 here
+
+TEST_F(DbfFolderTest, GreaterOrEqualFollowsTheCodePagesByteOrder) {
+  // In 1252 "é" is byte 0xE9, above every ASCII letter; "Œ" is 0x8C.
+  DbfWriter w(0x30);
+  w.CodePage(0x03).Field("N", 'C', 3).Row({"\xE9t\xE9"}).Row({"zoo"}).Row({"\x8C" "uf"}).Row({"Abc"});
+  Put("o.dbf", w.Build());
+  EXPECT_EQ(Column("select * from o where n >= 'z'", "N"), (Rows{"'été'", "'zoo'", "'Œuf'"}));
+  EXPECT_EQ(Column("select * from o where n >= 'é'", "N"), (Rows{"'été'"}));
+  EXPECT_EQ(Column("select * from o where n >= 'Œ'", "N"), (Rows{"'été'", "'Œuf'"}));
+  // The same bytes in 866 are Cyrillic letters with another order.
+  DbfWriter r(0x30);
+  r.CodePage(0x65).Field("N", 'C', 1).Row({"\x80"}).Row({"\xE9"}).Row({"z"});
+  Put("r.dbf", r.Build());
+  EXPECT_EQ(Column("select * from r where n >= 'А'", "N"), (Rows{"'А'", "'щ'"}));
+  // A character the code page lacks is sent as "?", as the ANSI SQL was.
+  EXPECT_EQ(Column("select * from o where n >= 'Ж'", "N"), (Rows{"'été'", "'zoo'", "'Œuf'", "'Abc'"}));
+}
+
+// --- Files ------------------------------------------------------------------
+
+TEST_F(DbfFolderTest, NoFileStaysOpen) {
+  Put("t.dbf", Customers().Row({"A", "", "", ""}).Row({"B", "", "", ""}).Build());
+  EXPECT_EQ(files.open_handles(), 0);
+  {
+    auto rs = Open("select * from t");
+    EXPECT_EQ(files.open_handles(), 1);  // held while rows remain
+    rs->MoveNext();
+    EXPECT_EQ(files.open_handles(), 1);
+    rs->MoveNext();
+    EXPECT_TRUE(rs->Eof());
+    EXPECT_EQ(files.open_handles(), 0);  // closed at the end of data
+  }
+  {
+    auto rs = Open("select * from t");
+    EXPECT_EQ(files.open_handles(), 1);
+  }
+  EXPECT_EQ(files.open_handles(), 0);  // closed when released
+  {
+    auto rs = Open("select * from t where sn_account= 'none'");
+    EXPECT_TRUE(rs->Eof());
+    EXPECT_EQ(files.open_handles(), 0);
+  }
+  auto conn2 = OpenDbfFolder(u"/nowhere");  // opening a connection touches nothing
+  EXPECT_EQ(files.opens(), 3);
+}
+
+TEST_F(DbfFolderTest, RowsAppendedSinceTheLastQueryAreSeen) {
+  DbfWriter w = Customers();
+  w.Row({"A", "", "", ""});
+  auto bytes = Put("t.dbf", w.Build());
+  auto first = Open("select * from t");
+  w.Row({"B", "", "", ""});
+  *bytes = w.Build();  // the application appends while a result set is open
+  int n = 0;
+  for (; !first->Eof(); first->MoveNext()) ++n;
+  EXPECT_EQ(n, 1);
+  EXPECT_EQ(Column("select * from t", "sn_account"), (Rows{"'A       '", "'B       '"}));
+}
+
+TEST_F(DbfFolderTest, AFileThatShrinksUnderAScanEndsIt) {
+  DbfWriter w(0x03);
+  w.Field("K", 'N', 6).Field("PAD", 'C', 993);  // 1000-byte records: 262 per block
+  for (int i = 0; i < 1000; ++i) w.Row({std::to_string(i), ""});
+  auto bytes = Put("big.dbf", w.Build());
+  auto rs = Open("select * from big");
+  ASSERT_FALSE(rs->Eof());
+  EXPECT_EQ(Show(rs->Field(u"k")), "D0");
+  // A pack cuts the file to 500 records and a part of the next one.
+  bytes->resize(w.HeaderLength() + 500 * w.RecordLength() + 37);
+  int n = 1;
+  double last = 0;
+  for (rs->MoveNext(); !rs->Eof(); rs->MoveNext()) {
+    last = rs->Field(u"K").number();
+    ++n;
+  }
+  EXPECT_EQ(n, 500);
+  EXPECT_EQ(last, 499);
+  EXPECT_EQ(files.open_handles(), 0);
+  // And the file vanishing completely ends the next block too.
+  auto again = Open("select * from big");
+  bytes->clear();
+  n = 0;
+  for (; !again->Eof(); again->MoveNext()) ++n;
+  EXPECT_EQ(n, 262);
+}
+
+TEST_F(DbfFolderTest, ReadsInSmallPiecesAndReadErrorsEndTheScan) {
+  DbfWriter w(0x03);
+  w.Field("K", 'N', 6).Field("PAD", 'C', 993);
+  for (int i = 0; i < 600; ++i) w.Row({std::to_string(i), ""});
+  Put("big.dbf", w.Build());
+  files.read_chunk = 7;
+  auto count = [&] {
+    int n = 0;
+    for (auto rs = Open("select * from big"); !rs->Eof(); rs->MoveNext()) ++n;
+    return n;
+  };
+  EXPECT_EQ(count(), 600);
+  files.read_chunk = 0;
+  files.fail_reads_from = w.HeaderLength() + 300 * w.RecordLength();
+  EXPECT_EQ(count(), 300);  // the records before the failing read
+  files.fail_reads_from = 10;
+  EXPECT_EQ(FailureOf("select * from big").first, kDbfBadTable);
+  EXPECT_EQ(files.open_handles(), 0);
+}
+
+// --- Damaged files ----------------------------------------------------------
+
+struct DamageCase {
+  const char* what;
+  void (*damage)(std::string* file, const DbfWriter& w);
+  int number;            // 0: the query opens and reads `rows` rows
+  const char* reason;    // part of the description
+  int rows;
+};
+
+class DbfDamageTest : public DbfFolderTest, public ::testing::WithParamInterface<DamageCase> {};
+
+TEST_P(DbfDamageTest, FailsCleanlyOrReadsWhatIsThere) {
+  const DamageCase& c = GetParam();
+  DbfWriter w(0x30);
+  w.Field("A", 'C', 4).Field("B", 'N', 5, 0, true).Row({"one", "1"}).Row({"two", std::nullopt}).Row({"three", "3"});
+  std::string file = w.Build();
+  c.damage(&file, w);
+  Put("bad.dbf", file);
+  if (c.number) {
+    auto [number, description] = FailureOf("select * from bad");
+    EXPECT_EQ(number, c.number) << c.what;
+    EXPECT_NE(description.find(c.reason), std::string::npos) << c.what << ": " << description;
+  } else {
+    int n = 0;
+    for (auto rs = Open("select * from bad"); !rs->Eof(); rs->MoveNext()) {
+      rs->Field(u"A");
+      rs->Field(u"B");
+      ++n;
+    }
+    EXPECT_EQ(n, c.rows) << c.what;
+  }
+  EXPECT_EQ(files.open_handles(), 0) << c.what;
+}
+
+void PrintTo(const DamageCase& c, std::ostream* os) { *os << c.what; }
+
+const DamageCase kDamage[] = {
+    {"empty file", [](std::string* f, const DbfWriter&) { f->clear(); }, kDbfBadTable, "too short", 0},
+    {"truncated in the fixed header", [](std::string* f, const DbfWriter&) { f->resize(20); }, kDbfBadTable,
+     "too short", 0},
+    {"truncated in the descriptors", [](std::string* f, const DbfWriter&) { f->resize(50); }, kDbfBadTable,
+     "goes beyond the end of the file", 0},
+    {"header length beyond the file",
+     [](std::string* f, const DbfWriter&) { DbfWriter::SetU16(f, DbfWriter::kHeaderLengthAt, 0xFFF0); }, kDbfBadTable,
+     "header length (65520) goes beyond the end of the file", 0},
+    {"header length too small",
+     [](std::string* f, const DbfWriter&) { DbfWriter::SetU16(f, DbfWriter::kHeaderLengthAt, 32); }, kDbfBadTable,
+     "too small for any field", 0},
+    {"header length cuts a descriptor",
+     [](std::string* f, const DbfWriter&) { DbfWriter::SetU16(f, DbfWriter::kHeaderLengthAt, 32 + 32 + 16); },
+     kDbfBadTable, "run past the header length", 0},
+    {"record length 0", [](std::string* f, const DbfWriter&) { DbfWriter::SetU16(f, DbfWriter::kRecordLengthAt, 0); },
+     kDbfBadTable, "record length is 0", 0},
+    {"record length smaller than the fields",
+     [](std::string* f, const DbfWriter&) { DbfWriter::SetU16(f, DbfWriter::kRecordLengthAt, 6); }, kDbfBadTable,
+     "beyond the record length", 0},
+    {"field longer than the record",
+     [](std::string* f, const DbfWriter&) { (*f)[DbfWriter::FieldLengthAt(1)] = static_cast<char>(200); },
+     kDbfBadTable, "the field B ends at byte 205, beyond the record length (11)", 0},
+    {"field of length 0", [](std::string* f, const DbfWriter&) { (*f)[DbfWriter::FieldLengthAt(0)] = 0; },
+     kDbfBadTable, "the field A has length 0", 0},
+    {"no fields", [](std::string* f, const DbfWriter&) { (*f)[DbfWriter::DescriptorAt(0)] = 0x0D; }, kDbfBadTable,
+     "has no fields", 0},
+    {"only the hidden null flags",
+     [](std::string* f, const DbfWriter&) {
+       f->erase(DbfWriter::DescriptorAt(0), 64);
+       f->insert(DbfWriter::DescriptorAt(1), 64, '\0');
+     },
+     kDbfBadTable, "has no fields", 0},
+    {"unknown version byte", [](std::string* f, const DbfWriter&) { (*f)[0] = 0x00; }, kDbfBadTable,
+     "unknown version byte 0x00", 0},
+    {"a text file", [](std::string* f, const DbfWriter&) { *f = std::string(400, 'x'); }, kDbfBadTable,
+     "unknown version byte 0x78", 0},
+    {"record count high", [](std::string* f, const DbfWriter&) { DbfWriter::SetU32(f, 4, 1000000000); }, 0, "", 3},
+    {"record count at most", [](std::string* f, const DbfWriter&) { DbfWriter::SetU32(f, 4, 0xFFFFFFFFu); }, 0, "", 3},
+    {"record count low", [](std::string* f, const DbfWriter&) { DbfWriter::SetU32(f, 4, 1); }, 0, "", 1},
+    {"record count 0", [](std::string* f, const DbfWriter&) { DbfWriter::SetU32(f, 4, 0); }, 0, "", 0},
+    {"last record cut", [](std::string* f, const DbfWriter&) { f->resize(f->size() - 6); }, 0, "", 2},
+    {"no records at all", [](std::string* f, const DbfWriter& w) { f->resize(w.HeaderLength()); }, 0, "", 0},
+    {"header length a little too long",
+     [](std::string* f, const DbfWriter& w) {
+       DbfWriter::SetU16(f, DbfWriter::kHeaderLengthAt, static_cast<uint16_t>(w.HeaderLength() + 5));
+     },
+     0, "", 2},
+    {"record length far too long",
+     [](std::string* f, const DbfWriter&) { DbfWriter::SetU16(f, DbfWriter::kRecordLengthAt, 0xFFFF); }, 0, "", 0},
+    {"null flags field of length 0",
+     [](std::string* f, const DbfWriter&) { (*f)[DbfWriter::FieldLengthAt(2)] = 0; }, kDbfBadTable,
+     "the field _NullFlags has length 0", 0},
+    {"type bytes in lower case", [](std::string* f, const DbfWriter&) { (*f)[DbfWriter::DescriptorAt(0) + 11] = 'c'; },
+     0, "", 3},
+    {"unknown field type", [](std::string* f, const DbfWriter&) { (*f)[DbfWriter::DescriptorAt(1) + 11] = 'X'; }, 0,
+     "", 3},
+};
+
+INSTANTIATE_TEST_SUITE_P(Files, DbfDamageTest, ::testing::ValuesIn(kDamage));
+
+TEST_F(DbfFolderTest, NullFlagsShorterThanTheirBitsReadAsNotNull) {
+  DbfWriter w(0x30);
+  for (int i = 0; i < 10; ++i) w.Field("F" + std::to_string(i), 'N', 2, 0, true);
+  std::vector<DbfValue> nulls(10, std::nullopt);
+  std::string file = w.Row(nulls).Build();
+  // Ten null bits need two bytes; the header now claims one.
+  file[DbfWriter::FieldLengthAt(10)] = 1;
+  Put("nf.dbf", file);
+  EXPECT_EQ(Column("select * from nf", "F7"), (Rows{"null"}));
+  EXPECT_EQ(Column("select * from nf", "F8"), (Rows{"D0"}));
+  EXPECT_EQ(Column("select * from nf", "F9"), (Rows{"D0"}));
+}
+
+TEST_F(DbfFolderTest, HeaderWithoutTerminatorEndsAtTheHeaderLength) {
+  DbfWriter w(0x03);
+  w.Field("A", 'C', 3).Row({"abc"});
+  std::string file = w.Build();
+  // Drop the terminator and shorten the header to end right after the one descriptor.
+  file.erase(64, 1);
+  DbfWriter::SetU16(&file, DbfWriter::kHeaderLengthAt, 64);
+  Put("nt.dbf", file);
+  EXPECT_EQ(Column("select * from nt", "A"), (Rows{"'abc'"}));
+}
+
+}  // namespace
+}  // namespace ledra::testing
