@@ -43,4 +43,8 @@ set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I ${GEN}")
 target_link_libraries(LedraII PRIVATE ledra_win32 oleaut32 ole32 uuid advapi32 user32 version comctl32 comdlg32
                       ${LEDRA_STATIC_RUNTIME} -Wl,--enable-stdcall-fixup)
 
+add_executable(ledra_exe src/tool/ledra.cpp src/tool/main_win32.cpp)
+set_target_properties(ledra_exe PROPERTIES OUTPUT_NAME ledra)
+target_link_libraries(ledra_exe PRIVATE ledra_win32 oleaut32 ole32 advapi32 user32 version shell32 ${LEDRA_STATIC_RUNTIME})
+
 include(cmake/wine-tests.cmake)
