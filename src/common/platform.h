@@ -103,6 +103,8 @@ class FileSystem {
   virtual std::unique_ptr<DataFile> OpenShared(const Text& path, Text* error) = 0;
   // Entry names of a folder (for case-insensitive look-ups); empty on failure.
   virtual std::vector<Text> List(const Text& folder) = 0;
+  // Whether the folder exists and is a folder.
+  virtual bool FolderExists(const Text& folder) = 0;
   // The path of name inside folder, in the platform's own form.
   virtual Text Join(const Text& folder, const Text& name) const = 0;
 };

@@ -21,6 +21,16 @@ class ResultSet {
   // The current row's value of a column, matched without regard to case;
   // Null for a null value. Fails for a missing column or no current row.
   virtual Var Field(const Text& column) = 0;
+  // The same value as text (Null as ""), written into out so that a scan
+  // can reuse one buffer for every row. Engines may answer without a Var.
+  virtual void FieldText(const Text& column, Text& out) {
+    Var v = Field(column);
+    if (v.kind() == VarKind::String) {
+      out.assign(v.text());
+    } else {
+      out = TextForm(v);
+    }
+  }
   virtual void MoveNext() = 0;
 };
 

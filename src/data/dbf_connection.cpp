@@ -60,7 +60,14 @@ class DbfConnection : public Connection {
 
 }  // namespace
 
-std::shared_ptr<Connection> OpenDbfFolder(const Text& folder) { return std::make_shared<DbfConnection>(folder); }
+std::shared_ptr<Connection> OpenDbfFolder(const Text& folder) {
+  // A data source whose folder is gone is unusable, so that it gets
+  // registered anew with the folder the settings name now.
+  if (!Files().FolderExists(folder)) {
+    Raise(kDbfCannotOpen, u"The data folder " + folder + u" does not exist or cannot be read");
+  }
+  return std::make_shared<DbfConnection>(folder);
+}
 
 TableInfo InspectTable(const Text& folder, const Text& table) {
   Text name = EndsWithDbf(table) ? table.substr(0, table.size() - 4) : table;

@@ -126,6 +126,20 @@ Var DbfResultSet::Field(const Text& column) {
   return FieldAt(index);
 }
 
+void DbfResultSet::FieldText(const Text& column, Text& out) {
+  if (!row_) Raise(kDbfNoCurrentRow, u"No current row: the result set of table " + table_name_ + u" is at its end");
+  int index = ColumnIndex(column);
+  if (index < 0) Raise(kDbfColumnNotFound, u"Column " + column + u" is not in table " + table_name_);
+  const FieldDesc& f = Desc(index);
+  if (f.null_bit >= 0 && IsNull(header_, f, row_)) {
+    out.clear();
+  } else if (IsText(f.type)) {
+    text_.Decode(row_ + f.offset, TextLength(header_, f, row_), &out);
+  } else {
+    out = TextForm(Value(header_, f, row_));
+  }
+}
+
 Var DbfResultSet::FieldAt(int index) {
   if (!row_) Raise(kDbfNoCurrentRow, u"No current row: the result set of table " + table_name_ + u" is at its end");
   if (index < 0 || index >= ColumnCount()) {

@@ -46,6 +46,7 @@ class DbfResultSet : public ResultSet {
   bool StillExecuting() override { return false; }
   bool Eof() override { return row_ == nullptr; }
   Var Field(const Text& column) override;
+  void FieldText(const Text& column, Text& out) override;
   void MoveNext() override;
 
   // Direct access for callers that read many rows: resolve names once.

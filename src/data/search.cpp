@@ -136,12 +136,7 @@ class RowScanner {
   bool Read(ResultSet& rs, ScanColumn& column, Text& value) {
     if (column.gone()) return false;
     try {
-      Var v = rs.Field(column.name);
-      if (v.kind() == VarKind::String) {
-        value.assign(v.text());  // into the reused buffer
-      } else {
-        value = TextForm(v);
-      }
+      rs.FieldText(column.name, value);  // into the reused buffer
       column.failures = 0;
       return true;
     } catch (...) {

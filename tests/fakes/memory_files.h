@@ -8,6 +8,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,17 @@ class MemoryFiles : public FileSystem {
     return names;
   }
 
+  // A folder exists when a file lies in it or it was made empty.
+  void MakeFolder(const Text& folder) { folders_.insert(Join(folder, u"")); }
+  bool FolderExists(const Text& folder) override {
+    Text prefix = Join(folder, u"");
+    if (folders_.count(prefix)) return true;
+    for (const auto& entry : files_) {
+      if (entry.first.compare(0, prefix.size(), prefix) == 0) return true;
+    }
+    return false;
+  }
+
   Text Join(const Text& folder, const Text& name) const override {
     Text f = folder;
     while (!f.empty() && f.back() == u'/') f.pop_back();
@@ -100,6 +112,7 @@ class MemoryFiles : public FileSystem {
   };
 
   std::map<Text, Bytes> files_;
+  std::set<Text> folders_;
   std::shared_ptr<int> open_ = std::make_shared<int>(0);
   int opens_ = 0;
 };

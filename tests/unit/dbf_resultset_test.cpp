@@ -330,7 +330,7 @@ TEST_F(DbfFolderTest, NoFileStaysOpen) {
     EXPECT_TRUE(rs->Eof());
     EXPECT_EQ(files.open_handles(), 0);
   }
-  auto conn2 = OpenDbfFolder(u"/nowhere");  // opening a connection touches nothing
+  auto conn2 = OpenDbfFolder(u"/data");  // opening a connection opens no file
   EXPECT_EQ(files.opens(), 3);
 }
 
@@ -514,6 +514,26 @@ TEST_F(DbfFolderTest, HeaderWithoutTerminatorEndsAtTheHeaderLength) {
   DbfWriter::SetU16(&file, DbfWriter::kHeaderLengthAt, 64);
   Put("nt.dbf", file);
   EXPECT_EQ(Column("select * from nt", "A"), (Rows{"'abc'"}));
+}
+
+}  // namespace
+}  // namespace ledra::testing
+
+namespace ledra::testing {
+namespace {
+
+// A data source whose folder is gone must fail to open, so that the plug-in
+// registers it anew with the folder its settings name now.
+TEST_F(DbfFolderTest, AConnectionOverAMissingFolderFails) {
+  try {
+    OpenDbfFolder(u"/gone");
+    FAIL() << "opened a missing folder";
+  } catch (const Failure& f) {
+    EXPECT_EQ(f.number, kDbfCannotOpen);
+    EXPECT_EQ(ToUtf8(f.description), "The data folder /gone does not exist or cannot be read");
+  }
+  files.MakeFolder(u"/empty");
+  EXPECT_NE(OpenDbfFolder(u"/empty"), nullptr);  // an empty folder is a folder
 }
 
 }  // namespace

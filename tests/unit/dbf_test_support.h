@@ -54,7 +54,11 @@ inline std::string Show(const Var& v) {
 
 class DbfFolderTest : public PlatformTest {
  protected:
-  DbfFolderTest() { sys.platform.files = &files; }
+  DbfFolderTest() {
+    sys.platform.files = &files;
+    files.MakeFolder(u"/data");
+    conn = OpenDbfFolder(u"/data");
+  }
 
   MemoryFiles::Bytes Put(const std::string& name, const std::string& bytes) {
     return files.Put(u"/data/" + FromUtf8(name), bytes);
@@ -80,7 +84,7 @@ class DbfFolderTest : public PlatformTest {
   }
 
   MemoryFiles files;
-  std::shared_ptr<Connection> conn = OpenDbfFolder(u"/data");
+  std::shared_ptr<Connection> conn;
 };
 
 }  // namespace ledra::testing

@@ -79,6 +79,12 @@ std::vector<Text> NativeFiles::List(const Text& folder) {
   return names;
 }
 
+bool NativeFiles::FolderExists(const Text& folder) {
+  std::string dir = Native(folder);
+  struct stat st {};
+  return ::stat(dir.empty() ? "." : dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 Text NativeFiles::Join(const Text& folder, const Text& name) const {
   Text f = folder;
   for (char16_t& c : f) {

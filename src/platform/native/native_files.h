@@ -11,6 +11,7 @@ class NativeFiles : public FileSystem {
  public:
   std::unique_ptr<DataFile> OpenShared(const Text& path, Text* error) override;
   std::vector<Text> List(const Text& folder) override;
+  bool FolderExists(const Text& folder) override;
   Text Join(const Text& folder, const Text& name) const override;
 };
 

@@ -159,6 +159,11 @@ std::vector<Text> Win32Files::List(const Text& folder) {
   return names;
 }
 
+bool Win32Files::FolderExists(const Text& folder) {
+  DWORD a = GetFileAttributesW(Wide(folder.empty() ? Text(u".") : folder).c_str());
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 Text Win32Files::Join(const Text& folder, const Text& name) const {
   if (folder.empty()) return name;
   if (folder.back() == u'\\' || folder.back() == u'/') return folder + name;
