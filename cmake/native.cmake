@@ -21,3 +21,25 @@ add_executable(unit_tests ${LEDRA_TEST_SOURCES})
 target_include_directories(unit_tests PRIVATE tests)
 target_link_libraries(unit_tests PRIVATE ledra_native GTest::gtest GTest::gtest_main)
 gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 60)
+
+add_executable(ledra src/tool/ledra.cpp src/tool/main_native.cpp)
+target_link_libraries(ledra PRIVATE ledra_native)
+
+# Sample company tables for the demo, the tests and the benchmark.
+add_library(ledra_sample STATIC src/tool/sample_tables.cpp)
+target_include_directories(ledra_sample PUBLIC src)
+target_compile_options(ledra_sample PRIVATE -Wall -Wextra)
+target_link_libraries(unit_tests PRIVATE ledra_sample)
+
+add_executable(ledra-sample src/tool/main_sample.cpp)
+target_link_libraries(ledra-sample PRIVATE ledra_sample ledra_native)
+
+# Timings of the search and the cache walk over large tables. Off by
+# default: the sanitizers of the normal native build would make the figures
+# meaningless, so it is built in its own tree with LEDRA_SANITIZE=OFF.
+option(LEDRA_BENCH "Build the ledra_bench benchmark (Google Benchmark)" OFF)
+if(LEDRA_BENCH)
+  find_package(benchmark REQUIRED)
+  add_executable(ledra_bench bench/ledra_bench.cpp)
+  target_link_libraries(ledra_bench PRIVATE ledra_sample ledra_native benchmark::benchmark)
+endif()

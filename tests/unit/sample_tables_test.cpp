@@ -1,0 +1,328 @@
+// The sample tables read back through the real engine and the Session, from
+// files on the local disk.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "common/errors.h"
+#include "common/vars.h"
+#include "data/dbf_connection.h"
+#include "fakes/fake_platform.h"
+#include "platform/native/native_files.h"
+#include "session/session.h"
+#include "tool/sample_tables.h"
+
+namespace ledra {
+namespace {
+
+namespace fs = std::filesystem;
+using sample::CompanyOptions;
+using sample::CompanySummary;
+using sample::GenerateCompany;
+using sample::KnownContacts;
+
+constexpr uint64_t kRows = 300;
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string Get(const Text& rd, const char16_t* key) { return ToUtf8(TextForm(GetVar(rd, key))); }
+
+class SampleTablesTest : public testing::PlatformTest {
+ protected:
+  SampleTablesTest() {
+    sys.platform.files = &files;
+    char pattern[] = "/tmp/ledra-sample-XXXXXX";
+    const char* made = ::mkdtemp(pattern);
+    EXPECT_NE(made, nullptr);
+    dir = made ? made : "/tmp";
+  }
+  ~SampleTablesTest() override {
+    std::error_code ignored;
+    fs::remove_all(dir, ignored);
+  }
+
+  std::string Sub(const std::string& name) {
+    std::string path = dir + "/" + name;
+    fs::create_directories(path);
+    return path;
+  }
+
+  // A Session set up as the host does it, for the customer table in folder;
+  // the settings write the path the Windows way.
+  void Start(Session& s, const std::string& folder) {
+    std::string path = folder + "/a_sname.dbf";
+    for (char& c : path) {
+      if (c == '/') c = '\\';
+    }
+    Text settings;
+    AddVar(settings, u"DBFile", FromUtf8(path));
+    s.Initialize(settings, Text(), nullptr);
+    ASSERT_EQ(Get(s.Load(Text()), u"Result"), "Success") << ::testing::PrintToString(sys.Failures());
+  }
+
+  uint64_t LiveRows(const std::string& folder, const std::string& table) {
+    auto rs = OpenDbfFolder(FromUtf8(folder))->OpenResultset(FromUtf8("select * from " + table));
+    uint64_t n = 0;
+    for (; !rs->Eof(); rs->MoveNext()) ++n;
+    return n;
+  }
+
+  NativeFiles files;
+  std::string dir;
+};
+
+struct Variant {
+  const char* label;
+  bool vfp;
+  uint8_t version;
+};
+
+const Variant kVariants[] = {{"FoxPro2", false, 0x03}, {"VisualFoxPro", true, 0x30}};
+
+TEST_F(SampleTablesTest, TablesReadBackWithTheirRowsWidthAndFormat) {
+  for (const Variant& v : kVariants) {
+    SCOPED_TRACE(v.label);
+    std::string folder = Sub(v.label);
+    CompanyOptions options;
+    options.visual_foxpro = v.vfp;
+    CompanySummary made = GenerateCompany(folder, "a_", kRows, 7, options);
+
+    struct Table {
+      const char* name;
+      const sample::TableSummary& summary;
+    };
+    for (const Table& t : {Table{"a_pname", made.suppliers}, Table{"a_sname", made.customers}}) {
+      SCOPED_TRACE(t.name);
+      TableInfo info = InspectTable(FromUtf8(folder), FromUtf8(t.name));
+      EXPECT_EQ(info.version, v.version);
+      EXPECT_EQ(info.codepage, 1252u);
+      EXPECT_EQ(info.rows, kRows);
+      EXPECT_EQ(info.header_records, kRows);
+      EXPECT_EQ(info.deleted, t.summary.deleted);
+      EXPECT_EQ(info.file_size, t.summary.file_bytes);
+      EXPECT_EQ(info.file_size, fs::file_size(t.summary.path));
+      EXPECT_EQ(info.record_length, t.summary.record_length);
+      EXPECT_GE(info.record_length, 380u);
+      EXPECT_LE(info.record_length, 440u);
+      // Some, but few, rows are deleted.
+      EXPECT_GT(t.summary.deleted, 0u);
+      EXPECT_LT(t.summary.deleted, kRows / 10);
+      EXPECT_EQ(LiveRows(folder, t.name), kRows - t.summary.deleted);
+      bool nullable = false;
+      for (const DbfFieldInfo& f : info.fields) nullable |= f.nullable;
+      EXPECT_EQ(nullable, v.vfp);
+    }
+  }
+}
+
+TEST_F(SampleTablesTest, KnownContactsAreFoundByTheirNumberAlone) {
+  for (const Variant& v : kVariants) {
+    SCOPED_TRACE(v.label);
+    std::string folder = Sub(v.label);
+    CompanyOptions options;
+    options.visual_foxpro = v.vfp;
+    GenerateCompany(folder, "a_", kRows, 11, options);
+    Session s;
+    Start(s, folder);
+    for (const sample::KnownContact& k : KnownContacts()) {
+      if (!*k.dialled) continue;
+      SCOPED_TRACE(k.account);
+      Text rd;
+      AddVar(rd, u"Tel", FromUtf8(k.dialled));
+      Text answer = s.FindContact(rd);
+      EXPECT_EQ(Get(answer, u"Result"), "Success");
+      EXPECT_EQ(Get(answer, u"Matches"), "1");
+      EXPECT_EQ(Get(answer, u"Id"), std::string(k.table) + k.account);
+      EXPECT_EQ(Get(answer, u"Name"), k.contact);
+      EXPECT_EQ(Get(answer, u"Company"), k.name);
+      EXPECT_EQ(Get(answer, u"Maintel"), k.teleno);
+      EXPECT_EQ(Get(answer, u"Fax"), k.faxno);
+      EXPECT_EQ(Get(answer, u"Town"), k.addr3);
+      EXPECT_EQ(Get(answer, u"PostCode"), k.pstcode);
+    }
+    Text absent;
+    AddVar(absent, u"Tel", FromUtf8(sample::kAbsentNumber));
+    Text answer = s.FindContact(absent);
+    EXPECT_EQ(Get(answer, u"Result"), "Fail");
+    EXPECT_EQ(Get(answer, u"Reason"), "NoFind");
+    EXPECT_TRUE(sys.Failures().empty()) << ::testing::PrintToString(sys.Failures());
+  }
+}
+
+TEST_F(SampleTablesTest, ContactWithoutPersonOrNumberGivesEmptyKeys) {
+  // In the Visual FoxPro tables these columns are nulls.
+  for (const Variant& v : kVariants) {
+    SCOPED_TRACE(v.label);
+    std::string folder = Sub(v.label);
+    CompanyOptions options;
+    options.visual_foxpro = v.vfp;
+    GenerateCompany(folder, "a_", kRows, 3, options);
+    Session s;
+    Start(s, folder);
+    Text rd;
+    AddVar(rd, u"Id", Text(u"snCASH"));
+    Text answer = s.FindContact(rd);
+    EXPECT_EQ(ToUtf8(answer),
+              "{Id(S6)=snCASH}{Name(S0)=}{Company(S17)=Cash Sale Account}{Maintel(S0)=}{Fax(S0)=}{Address1(S0)=}"
+              "{Address2(S0)=}{Town(S0)=}{PostCode(S0)=}{Result(S7)=Success}");
+  }
+}
+
+TEST_F(SampleTablesTest, WordsAndLettersFindTheKnownContacts) {
+  std::string folder = Sub("words");
+  GenerateCompany(folder, "a_", kRows, 5);
+  Session s;
+  Start(s, folder);
+  struct Case {
+    const char* text;
+    const char* id;
+  };
+  const Case cases[] = {{"smith acme", "pnACME01"}, {"helen harrison", "snHARR01"}, {"northwind", "pnNORT01"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    Text rd;
+    AddVar(rd, u"Text", FromUtf8(c.text));
+    Text answer = s.FindContact(rd);
+    EXPECT_EQ(Get(answer, u"Id"), c.id);
+    EXPECT_EQ(Get(answer, u"Matches"), "1");
+  }
+  // Every name listed under a letter begins with it.
+  Text rd;
+  AddVar(rd, u"Begin", Text(u"h"));
+  AddVar(rd, u"MaxFind", Var::Integer(1000));
+  Text list = s.FindList(rd);
+  int count = std::stoi(Get(list, u"ListCount"));
+  EXPECT_GT(count, 1);
+  for (int i = 1; i <= count; ++i) {
+    Text entry = TextForm(GetVar(list, u"List" + FromAscii(std::to_string(i))));
+    std::string company = Get(entry, u"Company");
+    ASSERT_FALSE(company.empty());
+    EXPECT_EQ(company[0] & ~0x20, 'H') << company;
+  }
+}
+
+TEST_F(SampleTablesTest, AccountCodesAreUniqueAndUpperCase) {
+  std::string folder = Sub("codes");
+  GenerateCompany(folder, "a_", kRows, 9);
+  for (const char* table : {"a_pname", "a_sname"}) {
+    SCOPED_TRACE(table);
+    const std::string column = std::string(table).substr(2, 2) == "pn" ? "pn_account" : "sn_account";
+    auto rs = OpenDbfFolder(FromUtf8(folder))->OpenResultset(FromUtf8(std::string("select * from ") + table));
+    std::set<std::string> seen;
+    uint64_t rows = 0;
+    for (; !rs->Eof(); rs->MoveNext(), ++rows) {
+      std::string code = ToUtf8(Trim(TextForm(rs->Field(FromUtf8(column)))));
+      ASSERT_FALSE(code.empty());
+      for (char c : code) EXPECT_TRUE((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) << code;
+      EXPECT_TRUE(seen.insert(code).second) << code;
+    }
+    EXPECT_GT(rows, 0u);
+  }
+}
+
+TEST_F(SampleTablesTest, CacheWalkGivesEveryLiveRow) {
+  std::string folder = Sub("walk");
+  CompanySummary made = GenerateCompany(folder, "a_", kRows, 13);
+  Session s;
+  Start(s, folder);
+  EXPECT_EQ(Get(s.CacheStart(), u"Records"), "-1");
+  uint64_t records = 0;
+  int switches = 0;
+  for (;;) {
+    Text answer = s.CacheRecord();
+    std::string result = Get(answer, u"Result");
+    if (result == "Ignore") {
+      ++switches;
+      continue;
+    }
+    if (result != "Success") {
+      EXPECT_EQ(result, "Eof");
+      break;
+    }
+    ++records;
+  }
+  s.CacheEnd();
+  EXPECT_EQ(switches, 1);
+  EXPECT_EQ(records, 2 * kRows - made.suppliers.deleted - made.customers.deleted);
+}
+
+TEST_F(SampleTablesTest, SameSeedSameBytesOtherSeedOtherRows) {
+  struct Case {
+    const char* label;
+    uint64_t seed;
+    bool vfp;
+    bool same;
+  };
+  const Case cases[] = {{"same-seed", 42, false, true}, {"same-seed-vfp", 42, true, true}, {"other-seed", 43, false, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    CompanyOptions options;
+    options.visual_foxpro = c.vfp;
+    std::string a = Sub(std::string(c.label) + "-a");
+    std::string b = Sub(std::string(c.label) + "-b");
+    GenerateCompany(a, "a_", kRows, 42, options);
+    GenerateCompany(b, "a_", kRows, c.seed, options);
+    for (const char* name : {"/a_pname.dbf", "/a_sname.dbf"}) {
+      EXPECT_EQ(Slurp(a + name) == Slurp(b + name), c.same) << name;
+    }
+  }
+}
+
+TEST_F(SampleTablesTest, StreamWriterValuesReadBack) {
+  std::string folder = Sub("writer");
+  sample::DbfStreamWriter w;
+  sample::DbfStreamWriter::Options o;
+  o.version = 0x30;
+  o.buffer_bytes = 1;  // a flush after every row
+  w.Open(folder + "/t.dbf",
+         {{"NAME", 'C', 12, 0, true}, {"AMOUNT", 'N', 9, 2, false}, {"DAY", 'D', 8, 0, true}, {"OK", 'L', 1, 0, false}},
+         o);
+  w.BeginRow();
+  w.SetText(0, "Acme Ltd and more");  // cut to the width
+  w.SetNumber(1, -12.5);
+  w.SetDate(2, 2024, 2, 29);
+  w.SetLogical(3, true);
+  w.EndRow();
+  w.BeginRow(true);
+  w.SetText(0, "gone");
+  w.EndRow();
+  w.BeginRow();
+  w.SetNull(0);
+  w.SetNumber(1, 1234567.891);  // too wide for N(9,2)
+  w.SetNull(2);
+  w.SetLogical(3, false);
+  w.EndRow();
+  w.Close();
+  EXPECT_EQ(w.rows(), 3u);
+
+  auto rs = OpenDbfFolder(FromUtf8(folder))->OpenResultset(u"select * from t");
+  struct Expected {
+    const char* name;
+    const char* amount;
+    const char* day;
+    const char* ok;
+  };
+  const Expected rows[] = {{"Acme Ltd and", "-12.5", "2024-02-29", "True"}, {"", "", "", "False"}};
+  const Expected* e = rows;
+  for (; !rs->Eof(); rs->MoveNext(), ++e) {
+    ASSERT_LT(e - rows, 2);
+    EXPECT_EQ(ToUtf8(TextForm(rs->Field(u"name"))), e->name);
+    Var amount = rs->Field(u"amount");
+    EXPECT_EQ(amount.IsNull() ? "" : ToUtf8(TextForm(amount)), e->amount);
+    Var day = rs->Field(u"day");
+    EXPECT_EQ(day.IsNull(), !*e->day);
+    EXPECT_EQ(ToUtf8(TextForm(rs->Field(u"ok"))), e->ok);
+  }
+  EXPECT_EQ(e - rows, 2);
+}
+
+}  // namespace
+}  // namespace ledra
