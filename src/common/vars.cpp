@@ -38,20 +38,33 @@ struct Entry {
   size_t p = 0;  // position of the entry's "{"
 };
 
-// The first "{NAME(" anywhere in the record, else the first "{NAME=". The
-// search is plain text, so it reaches into nested records too. Upper keeps
-// the length, so positions in the upper-cased copy are positions in vars.
+// One character upper-cased as the regional settings do it; ASCII without
+// asking the locale, since every record is mostly ASCII.
+char16_t UpperChar(char16_t c, const Locale& locale) {
+  if (c < 128) return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c;
+  const Text u = locale.Upper(Text(1, c));
+  return u.size() == 1 ? u[0] : c;
+}
+
+// The first "{NAME(" anywhere in the record, else the first "{NAME=", names
+// compared without regard to case. The search is plain text, so it reaches
+// into nested records too. One pass over the "{" of the record: every answer
+// is built with AddVar, so this runs for each key of each answer.
 Entry FindEntry(const Text& vars, const Text& name) {
   if (vars.empty()) return {};
   const Locale& locale = *Sys().locale;
-  const Text upper = locale.Upper(vars);
-  Text needle = u"{" + locale.Upper(name) + u"(";
-  size_t i = upper.find(needle);
-  if (i != kNone) return {Entry::kTyped, i + 1};
-  needle.back() = u'=';
-  i = upper.find(needle);
-  if (i != kNone) return {Entry::kPlain, i + 1};
-  return {};
+  const Text upper = locale.Upper(name);
+  const size_t n = upper.size();
+  Entry plain;
+  for (size_t i = vars.find(u'{'); i != kNone && i + n + 1 < vars.size(); i = vars.find(u'{', i + 1)) {
+    size_t k = 0;
+    while (k < n && UpperChar(vars[i + 1 + k], locale) == upper[k]) ++k;
+    if (k < n) continue;
+    const char16_t next = vars[i + 1 + n];
+    if (next == u'(') return {Entry::kTyped, i + 1};
+    if (next == u'=' && plain.form == Entry::kAbsent) plain = {Entry::kPlain, i + 1};
+  }
+  return plain;
 }
 
 // The ten characters after "(" of a typed entry: they hold the type letter,
@@ -101,7 +114,7 @@ void RemoveEntry(Text& vars, const Text& name) {
 Var Read(const Text& vars, const Text& key, const Var* def) {
   Procedure proc(u" @ basGlobal.GetVar");
   Var result;
-  Entry e;
+  Entry e{};
   proc.Step([&] { e = FindEntry(vars, key); });
   if (e.form == Entry::kAbsent) {
     if (def) result = *def;
@@ -159,27 +172,52 @@ Var GetVar(const Text& vars, const Text& key) { return Read(vars, key, nullptr);
 
 Var GetVar(const Text& vars, const Text& key, const Var& def) { return Read(vars, key, &def); }
 
-void AddVar(Text& vars, const Text& key, const Var& value, bool force) {
-  Procedure proc(u" @ basGlobal.AddVar");
-  const char16_t letter = LetterOf(value);
-  Text text;
-  proc.Step([&] { text = TextForm(value); });
+namespace {
+
+// {key(<letter><length>)=text}, written straight onto the end of vars.
+void AppendEntry(Text& vars, const Text& key, char16_t letter, const Text& text) {
+  char16_t digits[24];
+  char16_t* d = digits + 24;
+  size_t length = text.size();
+  do {
+    *--d = static_cast<char16_t>(u'0' + length % 10);
+    length /= 10;
+  } while (length);
+  const size_t n = static_cast<size_t>(digits + 24 - d);
+  vars.reserve(vars.size() + key.size() + n + text.size() + 6);
+  vars += u'{';
+  vars += key;
+  vars += u'(';
+  vars += letter;
+  vars.append(d, n);
+  vars += u")=";
+  vars += text;
+  vars += u'}';
+}
+
+void Append(Procedure& proc, Text& vars, const Text& key, char16_t letter, const Text& text, bool force) {
   proc.Step([&] { RemoveEntry(vars, key); });
   if (text.empty() && !force) return;
-  proc.Step([&] {
-    const std::string length = std::to_string(text.size());
-    Text entry;
-    entry.reserve(key.size() + length.size() + text.size() + 6);
-    entry += u'{';
-    entry += key;
-    entry += u'(';
-    entry += letter;
-    entry.append(length.begin(), length.end());
-    entry += u")=";
-    entry += text;
-    entry += u'}';
-    vars += entry;
-  });
+  proc.Step([&] { AppendEntry(vars, key, letter, text); });
+}
+
+}  // namespace
+
+void AddVar(Text& vars, const Text& key, const Var& value, bool force) {
+  Procedure proc(u" @ basGlobal.AddVar");
+  Text text;
+  proc.Step([&] { text = TextForm(value); });
+  Append(proc, vars, key, LetterOf(value), text, force);
+}
+
+void AddVar(Text& vars, const Text& key, const Text& value, bool force) {
+  Procedure proc(u" @ basGlobal.AddVar");
+  Append(proc, vars, key, u'S', value, force);
+}
+
+void AppendTyped(Text& vars, const Text& key, const Text& value) {
+  Procedure proc(u" @ basGlobal.AddVar");
+  proc.Step([&] { AppendEntry(vars, key, u'S', value); });
 }
 
 }  // namespace ledra

@@ -22,13 +22,25 @@ class ResultSet {
   // Null for a null value. Fails for a missing column or no current row.
   virtual Var Field(const Text& column) = 0;
   // The same value as text (Null as ""), written into out so that a scan
-  // can reuse one buffer for every row. Engines may answer without a Var.
-  virtual void FieldText(const Text& column, Text& out) {
+  // can reuse one buffer for every row; trimmed: without leading and
+  // trailing blanks. Engines may answer without a Var.
+  virtual void FieldText(const Text& column, Text& out, bool trimmed) {
     Var v = Field(column);
     if (v.kind() == VarKind::String) {
       out.assign(v.text());
     } else {
       out = TextForm(v);
+    }
+    if (trimmed) out = Trim(out);
+  }
+  // Appends the dialling characters (0-9, "*", "#") of the column's text to
+  // out: all that a telephone search compares. Engines holding single-byte
+  // or ASCII-compatible text can take them from the stored bytes.
+  virtual void AppendDialling(const Text& column, Text& out) {
+    Text value;
+    FieldText(column, value, false);
+    for (char16_t c : value) {
+      if ((c >= u'0' && c <= u'9') || c == u'*' || c == u'#') out += c;
     }
   }
   virtual void MoveNext() = 0;

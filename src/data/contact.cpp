@@ -30,23 +30,46 @@ Text Session::GetContact(const Text& typ, const Var& res) {
     if (upper == u"SUPPLIERS" || upper == u"PN") t = u"pn";
   });
 
+  // The cache walk builds one record per call: the keys and the column
+  // names of both tables are made once.
   struct Column {
-    const char16_t* key;
-    const char16_t* column;  // after the table code
+    Text key;
+    Text sn;
+    Text pn;
   };
   static const Column kColumns[] = {
-      {u"Id", u"_account"},   {u"Name", u"_contact"},   {u"Company", u"_name"},
-      {u"Maintel", u"_teleno"}, {u"Fax", u"_faxno"},      {u"Address1", u"_addr1"},
-      {u"Address2", u"_addr2"}, {u"Town", u"_addr3"},      {u"PostCode", u"_pstcode"},
+      {u"Id", u"sn_account", u"pn_account"},   {u"Name", u"sn_contact", u"pn_contact"},
+      {u"Company", u"sn_name", u"pn_name"},    {u"Maintel", u"sn_teleno", u"pn_teleno"},
+      {u"Fax", u"sn_faxno", u"pn_faxno"},      {u"Address1", u"sn_addr1", u"pn_addr1"},
+      {u"Address2", u"sn_addr2", u"pn_addr2"}, {u"Town", u"sn_addr3", u"pn_addr3"},
+      {u"PostCode", u"sn_pstcode", u"pn_pstcode"},
   };
 
+  const bool supplier = t == u"pn";
+  ResultSet* rs = nullptr;
+  try {
+    rs = &HeldResultSet(res);
+  } catch (...) {
+    // Each column's step below fails on its own with this failure.
+  }
   Text record;
+  record.reserve(512);
+  Text value;
+  // While no value holds a "{", the record holds no entry of a key still to
+  // come, so appending is what AddVar would do; this keeps the cache walk
+  // from searching the record for every key of every row.
+  bool plain = true;
   for (const Column& c : kColumns) {
     // A column that cannot be read leaves its key out; the rest still come.
     proc.Step([&] {
-      Text value = Trim(TextForm(HeldResultSet(res).Field(t + c.column)));
-      if (c.column == kColumns[0].column) value = t + value;
-      AddVar(record, c.key, value, true);
+      (rs ? *rs : HeldResultSet(res)).FieldText(supplier ? c.pn : c.sn, value, true);
+      if (&c == &kColumns[0]) value.insert(0, t);
+      if (plain) {
+        AppendTyped(record, c.key, value);
+        plain = value.find(u'{') == Text::npos;
+      } else {
+        AddVar(record, c.key, value, true);
+      }
     });
   }
   return record;

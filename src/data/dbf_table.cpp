@@ -106,8 +106,19 @@ int DbfResultSet::Resolve(const Text& name) const {
 int DbfResultSet::ColumnIndex(const Text& name) const {
   // The scan asks for the same few names on every row: an exact compare
   // against the names seen so far saves the case-insensitive search.
-  for (const Lookup& l : lookups_) {
-    if (l.name == name) return l.index;
+  // A scan asks for its columns in the same order on every row, so the
+  // name after the last one found is tried first.
+  auto same = [&](const Text& a) {
+    return a.size() == name.size() && std::memcmp(a.data(), name.data(), a.size() * sizeof(char16_t)) == 0;
+  };
+  if (expected_lookup_ < lookups_.size() && same(lookups_[expected_lookup_].name)) {
+    return lookups_[expected_lookup_++].index;
+  }
+  for (size_t i = 0; i < lookups_.size(); ++i) {
+    if (same(lookups_[i].name)) {
+      expected_lookup_ = i + 1;
+      return lookups_[i].index;
+    }
   }
   int index = Resolve(name);
   if (lookups_.size() < kLookupSlots) {
@@ -126,7 +137,7 @@ Var DbfResultSet::Field(const Text& column) {
   return FieldAt(index);
 }
 
-void DbfResultSet::FieldText(const Text& column, Text& out) {
+void DbfResultSet::FieldText(const Text& column, Text& out, bool trimmed) {
   if (!row_) Raise(kDbfNoCurrentRow, u"No current row: the result set of table " + table_name_ + u" is at its end");
   int index = ColumnIndex(column);
   if (index < 0) Raise(kDbfColumnNotFound, u"Column " + column + u" is not in table " + table_name_);
@@ -134,10 +145,44 @@ void DbfResultSet::FieldText(const Text& column, Text& out) {
   if (f.null_bit >= 0 && IsNull(header_, f, row_)) {
     out.clear();
   } else if (IsText(f.type)) {
-    text_.Decode(row_ + f.offset, TextLength(header_, f, row_), &out);
+    // A blank is byte 32 in every code page a table can have, and no part of
+    // a multi-byte character, so the padding is cut before decoding.
+    const uint8_t* p = row_ + f.offset;
+    size_t n = TextLength(header_, f, row_);
+    if (trimmed) {
+      while (n > 0 && p[n - 1] == ' ') --n;
+      while (n > 0 && *p == ' ') ++p, --n;
+    }
+    text_.Decode(p, n, &out);
   } else {
     out = TextForm(Value(header_, f, row_));
+    if (trimmed) out = Trim(out);
   }
+}
+
+void DbfResultSet::AppendDialling(const Text& column, Text& out) {
+  if (!row_) Raise(kDbfNoCurrentRow, u"No current row: the result set of table " + table_name_ + u" is at its end");
+  int index = ColumnIndex(column);
+  if (index < 0) Raise(kDbfColumnNotFound, u"Column " + column + u" is not in table " + table_name_);
+  const FieldDesc& f = Desc(index);
+  if (f.null_bit >= 0 && IsNull(header_, f, row_)) return;
+  if (!IsText(f.type)) {
+    ResultSet::AppendDialling(column, out);
+    return;
+  }
+  // Digits, "*" and "#" lie below 0x40 in every code page a table can have,
+  // where no byte of a multi-byte character does: the stored bytes are
+  // enough, and the number scan skips decoding its column.
+  const uint8_t* p = row_ + f.offset;
+  const size_t n = TextLength(header_, f, row_);
+  const size_t start = out.size();
+  out.resize(start + n);
+  char16_t* o = &out[start];
+  for (size_t i = 0; i < n; ++i) {
+    const uint8_t c = p[i];
+    if ((c >= '0' && c <= '9') || c == '*' || c == '#') *o++ = c;
+  }
+  out.resize(static_cast<size_t>(o - out.data()));
 }
 
 Var DbfResultSet::FieldAt(int index) {

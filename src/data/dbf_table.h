@@ -46,7 +46,8 @@ class DbfResultSet : public ResultSet {
   bool StillExecuting() override { return false; }
   bool Eof() override { return row_ == nullptr; }
   Var Field(const Text& column) override;
-  void FieldText(const Text& column, Text& out) override;
+  void FieldText(const Text& column, Text& out, bool trimmed) override;
+  void AppendDialling(const Text& column, Text& out) override;
   void MoveNext() override;
 
   // Direct access for callers that read many rows: resolve names once.
@@ -100,6 +101,7 @@ class DbfResultSet : public ResultSet {
   };
   mutable std::vector<Lookup> lookups_;
   mutable size_t next_lookup_slot_ = 0;
+  mutable size_t expected_lookup_ = 0;
   Text scratch_;
 };
 

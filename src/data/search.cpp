@@ -136,7 +136,7 @@ class RowScanner {
   bool Read(ResultSet& rs, ScanColumn& column, Text& value) {
     if (column.gone()) return false;
     try {
-      rs.FieldText(column.name, value);  // into the reused buffer
+      rs.FieldText(column.name, value, true);  // into the reused buffer
       column.failures = 0;
       return true;
     } catch (...) {
@@ -146,14 +146,23 @@ class RowScanner {
     }
   }
 
-  // "," + DigitsOnly(value) + ","; blanks are no dialling characters, so
-  // trimming first would change nothing.
-  static void TelephoneKey(const Text& value, Text& key) {
+  // "," + DigitsOnly(telephone) + ","; blanks are no dialling characters,
+  // so trimming first would change nothing. False, logged, when the column
+  // cannot be read; the key is then as it was before the read: ",".
+  bool TelephoneKey(ResultSet& rs, ScanColumn& column, Text& key) {
     key.assign(1, u',');
-    for (char16_t c : value) {
-      if ((c >= u'0' && c <= u'9') || c == u'*' || c == u'#') key += c;
+    if (column.gone()) return false;
+    try {
+      rs.AppendDialling(column.name, key);
+      key += u',';
+      column.failures = 0;
+      return true;
+    } catch (...) {
+      proc_.Log(DescribeCurrentException());
+      ++column.failures;
+      key.assign(1, u',');
+      return false;
     }
-    key += u',';
   }
 
   // Appends WordsOnly(Trim(value)).
@@ -331,10 +340,9 @@ Text Session::FindReal(const Text& rd) {
 
       // A key whose column cannot be read keeps what it held before the
       // read, and the row is tested with that.
-      tel_key.assign(1, u',');
-      if (scanner.Read(*rs, tel_column, value)) RowScanner::TelephoneKey(value, tel_key);
+      scanner.TelephoneKey(*rs, tel_column, tel_key);
 
-      words.assign(1, u',');
+      if (has_text || has_begin) words.assign(1, u',');
       bool name_read = false;
       if (has_text && scanner.Read(*rs, contact_column, value) && scanner.Read(*rs, name_column, name_value)) {
         name_read = true;

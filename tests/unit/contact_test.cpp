@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "common/vars.h"
 #include "data/data_source.h"
 #include "fakes/fake_platform.h"
 #include "fakes/fake_tables.h"
@@ -133,6 +134,28 @@ TEST_F(ContactTest, ResultSetIsNotMoved) {
   s.GetContact(u"sn", row);
   auto& rs = *static_cast<ResultSetRef&>(*row.object()).rs;
   EXPECT_EQ(U8(TextForm(rs.Field(u"sn_account"))), "C1");
+}
+
+}  // namespace
+}  // namespace ledra
+
+namespace ledra {
+namespace {
+
+// A value that itself looks like an entry changes what later keys replace;
+// the record must still come out exactly as adding each key in turn makes it.
+TEST_F(ContactTest, ValuesThatLookLikeEntriesGiveTheRecordAddVarGives) {
+  const Text odd = u"{Company(S3)=abc}";
+  tables.AddContacts(u"sname", u"sn", {{u"A1", u"Acme", odd, u"1", u"", u"", u"", u"", u""}});
+  Text expected;
+  for (const auto& kv : std::vector<std::pair<Text, Text>>{{u"Id", u"snA1"}, {u"Name", odd}, {u"Company", u"Acme"},
+                                                            {u"Maintel", u"1"}, {u"Fax", u""}, {u"Address1", u""},
+                                                            {u"Address2", u""}, {u"Town", u""}, {u"PostCode", u""}}) {
+    AddVar(expected, kv.first, kv.second, true);
+  }
+  EXPECT_EQ(U8(s.GetContact(u"sn", Row(u"select * from sname"))), U8(expected));
+  // The Company entry inside the contact's value was the one replaced.
+  EXPECT_EQ(U8(expected).find("{Company(S3)=abc}"), std::string::npos);
 }
 
 }  // namespace

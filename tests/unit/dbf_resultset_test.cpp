@@ -538,3 +538,48 @@ TEST_F(DbfFolderTest, AConnectionOverAMissingFolderFails) {
 
 }  // namespace
 }  // namespace ledra::testing
+
+namespace ledra::testing {
+namespace {
+
+// The number scan takes the dialling characters from the stored bytes and
+// the contact record its values trimmed before decoding; both must give
+// what decoding the whole value first gives, in every code page.
+struct ShortcutCase {
+  uint8_t mark;
+  std::string stored;
+};
+
+class DbfShortcutTest : public DbfFolderTest, public ::testing::WithParamInterface<ShortcutCase> {};
+
+TEST_P(DbfShortcutTest, MatchTheDecodedValue) {
+  const ShortcutCase& c = GetParam();
+  DbfWriter w(0x30);
+  w.CodePage(c.mark).Field("TEL", 'C', 30).Field("NUM", 'N', 8, 0).Row({c.stored, "  1234"});
+  Put("cp.dbf", w.Build());
+  auto rs = Open("select * from cp");
+  ASSERT_FALSE(rs->Eof());
+  for (const char16_t* column : {u"tel", u"num"}) {
+    const Text decoded = TextForm(rs->Field(column));
+    Text digits;
+    for (char16_t ch : decoded) {
+      if ((ch >= u'0' && ch <= u'9') || ch == u'*' || ch == u'#') digits += ch;
+    }
+    Text got = u"x";
+    rs->AppendDialling(column, got);
+    EXPECT_EQ(ToUtf8(got), "x" + ToUtf8(digits)) << int(c.mark) << " " << c.stored;
+    Text trimmed;
+    rs->FieldText(column, trimmed, true);
+    EXPECT_EQ(ToUtf8(trimmed), ToUtf8(Trim(decoded))) << int(c.mark) << " " << c.stored;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CodePages, DbfShortcutTest,
+    ::testing::Values(ShortcutCase{0x03, "  +44 (0)20 7946-0000 x21  "}, ShortcutCase{0x03, "*31# caf\xE9 9"},
+                      ShortcutCase{0x01, "\x82t\x82 0161 496"}, ShortcutCase{0x65, "\x8C\xA8\xE0 8 800"},
+                      ShortcutCase{0x13, " \x93\x64\x98\x62 0120-33 "},  // Shift-JIS: no trail byte is a digit
+                      ShortcutCase{0x03, ""}, ShortcutCase{0x03, "   "}));
+
+}  // namespace
+}  // namespace ledra::testing

@@ -1,0 +1,81 @@
+' The data folder comes from the settings or, without a table in them, from
+' the accounting application's install folder in the registry; the plug-in
+' registers its data source under the current user with that folder, and a
+' data source that opens keeps its folder until it is registered anew.
+' Usage: cscript //nologo data_source.vbs SAMPLE-FOLDER (holding a_sname.dbf)
+Option Explicit
+On Error Resume Next
+
+Const Dsn = "HKCU\Software\ODBC\ODBC.INI\Ledra II SP1\"
+Const Driver = "Microsoft FoxPro VFP Driver (*.dbf)"
+Dim sh : Set sh = CreateObject("WScript.Shell")
+Dim failures : failures = 0
+
+Sub Check(name, got, expected)
+  If Err.Number <> 0 Then
+    WScript.Echo "FAIL " & name & ": error " & Err.Number & " " & Err.Description
+    Err.Clear
+    failures = failures + 1
+  ElseIf got <> expected Then
+    WScript.Echo "FAIL " & name & ": got [" & got & "] expected [" & expected & "]"
+    failures = failures + 1
+  Else
+    WScript.Echo "ok   " & name
+  End If
+End Sub
+
+Function RegValue(path)
+  RegValue = sh.RegRead(path)
+  If Err.Number <> 0 Then RegValue = "<missing>" : Err.Clear
+End Function
+
+Sub ForgetDataSource()
+  Dim v
+  For Each v In Array("Driver", "UID", "PWD", "SourceDB", "SourceType", "Exclusive", "BackgroundFetch", "Collate", "Null", "Deleted")
+    sh.RegDelete Dsn & v
+  Next
+  sh.RegDelete Dsn
+  Err.Clear
+End Sub
+
+Dim sample : sample = WScript.Arguments(0)
+Dim s, r
+ForgetDataSource
+sh.RegWrite "HKLM\SOFTWARE\Kestrin\Ledra Client\System\PathToLedra", "C:\Ledra II", "REG_SZ"
+
+' No table in the settings: the accounting application's folder + \data.
+Set s = CreateObject("plgLedraII.Session")
+Check "Initialize without DBFile", s.Initialize("", "", Nothing), ""
+Check "Load registers the missing data source", s.Load(""), "{Result=Fail}{Reason=Could not load SName: NOTDSN}"
+Check "SourceDB from PathToLedra", RegValue(Dsn & "SourceDB"), "C:\Ledra II\data"
+Check "driver", RegValue(Dsn & "Driver"), Driver
+Check "shared, deleted rows hidden", RegValue(Dsn & "Exclusive") & "," & RegValue(Dsn & "Deleted") & "," & RegValue(Dsn & "Null"), "No,Yes,Yes"
+Check "listed among the data sources", RegValue("HKCU\Software\ODBC\ODBC.INI\ODBC Data Sources\Ledra II SP1"), Driver
+Set s = Nothing
+
+' A table in the settings, but the data source still opens: its old folder stays.
+Set s = CreateObject("plgLedraII.Session")
+s.Initialize "{DBFile=" & sample & "\a_sname.dbf}", "", Nothing
+Check "a working data source keeps its folder", s.Load(""), "{Result=Fail}{Reason=Could not load SName: }"
+Check "SourceDB unchanged", RegValue(Dsn & "SourceDB"), "C:\Ledra II\data"
+
+' Registered anew, it takes the settings' folder.
+ForgetDataSource
+Check "Load with the sample table", s.Load(""), "{Result=Success}"
+Check "SourceDB from DBFile", RegValue(Dsn & "SourceDB"), sample
+Set s = Nothing
+
+' Without the registry value the folder is just \data.
+ForgetDataSource
+sh.RegDelete "HKLM\SOFTWARE\Kestrin\Ledra Client\System\PathToLedra"
+Err.Clear
+Set s = CreateObject("plgLedraII.Session")
+s.Initialize "", "", Nothing
+s.Load ""
+Check "SourceDB without PathToLedra", RegValue(Dsn & "SourceDB"), "\data"
+Set s = Nothing
+ForgetDataSource
+
+If failures > 0 Then WScript.Echo failures & " failed" : WScript.Quit 1
+WScript.Echo "all passed"
+WScript.Quit 0
