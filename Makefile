@@ -27,5 +27,11 @@ test: native win32
 demo: native win32
 	@scripts/demo
 
+# Figures of the search and the cache walk over large tables (optimised, no sanitizers).
+bench: deps
+	@cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DLEDRA_SANITIZE=OFF -DLEDRA_BENCH=ON >/dev/null
+	@cmake --build build/bench -j$(JOBS) --target ledra_bench
+	build/bench/ledra_bench
+
 clean:
 	rm -rf build

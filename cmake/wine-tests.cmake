@@ -9,10 +9,13 @@ function(wine_path out path)
   set(${out} "Z:${p}" PARENT_SCOPE)
 endfunction()
 
+# cscript exits 0 on a script it cannot compile, silently: a script passes
+# only when it says so at its end, and fails on any FAIL line.
 function(add_vbs_test name script)
   wine_path(win ${CMAKE_SOURCE_DIR}/${script})
-  add_test(NAME ${name} COMMAND ${WINE_RUN} cscript //nologo ${win})
-  set_tests_properties(${name} PROPERTIES ENVIRONMENT "LEDRA_DLL=${CMAKE_BINARY_DIR}/LedraII.dll" TIMEOUT 300)
+  add_test(NAME ${name} COMMAND ${WINE_RUN} cscript //nologo ${win} ${ARGN})
+  set_tests_properties(${name} PROPERTIES ENVIRONMENT "LEDRA_DLL=${CMAKE_BINARY_DIR}/LedraII.dll" TIMEOUT 300
+                       PASS_REGULAR_EXPRESSION "all passed" FAIL_REGULAR_EXPRESSION "FAIL ")
 endfunction()
 
 foreach(client early_bound late_bound)
@@ -30,3 +33,17 @@ add_vbs_test(error_log tests/wine/error_log.vbs)
 
 add_test(NAME registration COMMAND bash ${CMAKE_SOURCE_DIR}/tests/wine/registration.sh ${CMAKE_BINARY_DIR}/LedraII.dll)
 set_tests_properties(registration PROPERTIES TIMEOUT 300)
+
+# Tables of a sample company, written by the native generator (make test
+# builds the native tree first).
+set(LEDRA_NATIVE_DIR ${CMAKE_SOURCE_DIR}/build/native)
+set(SAMPLE ${CMAKE_BINARY_DIR}/sample)
+add_test(NAME sample_data COMMAND ${LEDRA_NATIVE_DIR}/ledra-sample --out ${SAMPLE} --prefix a_ --rows 300 --seed 3)
+set_tests_properties(sample_data PROPERTIES FIXTURES_SETUP sample)
+
+wine_path(SAMPLE_WIN ${SAMPLE})
+add_vbs_test(data_source tests/wine/data_source.vbs ${SAMPLE_WIN})
+add_vbs_test(host_lookup tests/wine/host_lookup.vbs ${SAMPLE_WIN})
+add_test(NAME same_answers COMMAND bash ${CMAKE_SOURCE_DIR}/tests/wine/same_answers.sh ${LEDRA_NATIVE_DIR}/ledra ${SAMPLE})
+set_tests_properties(same_answers PROPERTIES TIMEOUT 300 ENVIRONMENT "LEDRA_DLL=${CMAKE_BINARY_DIR}/LedraII.dll")
+set_tests_properties(data_source host_lookup same_answers PROPERTIES FIXTURES_REQUIRED sample)

@@ -30,18 +30,16 @@ Function RegValue(path)
 End Function
 
 Sub ForgetDataSource()
-  Dim v
-  For Each v In Array("Driver", "UID", "PWD", "SourceDB", "SourceType", "Exclusive", "BackgroundFetch", "Collate", "Null", "Deleted")
-    sh.RegDelete Dsn & v
-  Next
-  sh.RegDelete Dsn
-  Err.Clear
+  sh.Run "reg delete ""HKCU\Software\ODBC\ODBC.INI\Ledra II SP1"" /f", 0, True
 End Sub
 
 Dim sample : sample = WScript.Arguments(0)
 Dim s, r
+Dim fso : Set fso = CreateObject("Scripting.FileSystemObject")
 ForgetDataSource
-sh.RegWrite "HKLM\SOFTWARE\Kestrin\Ledra Client\System\PathToLedra", "C:\Ledra II", "REG_SZ"
+sh.Run "reg add ""HKLM\SOFTWARE\Kestrin\Ledra Client\System"" /v PathToLedra /d ""C:\Ledra II"" /f", 0, True
+If Not fso.FolderExists("C:\Ledra II") Then fso.CreateFolder "C:\Ledra II"
+If Not fso.FolderExists("C:\Ledra II\data") Then fso.CreateFolder "C:\Ledra II\data"
 
 ' No table in the settings: the accounting application's folder + \data.
 Set s = CreateObject("plgLedraII.Session")
@@ -65,10 +63,20 @@ Check "Load with the sample table", s.Load(""), "{Result=Success}"
 Check "SourceDB from DBFile", RegValue(Dsn & "SourceDB"), sample
 Set s = Nothing
 
+'A data source whose folder is gone is registered anew with the current one.
+ForgetDataSource
+Set s = CreateObject("plgLedraII.Session")
+s.Initialize "{DBFile=C:\Gone\a_sname.dbf}", "", Nothing
+Check "a missing folder is reported", s.Load(""), _
+  "{Result=Fail}{Reason=Could not load SName: The data folder C:\Gone does not exist or cannot be read}"
+s.Initialize "{DBFile=" & sample & "\a_sname.dbf}", "", Nothing
+Check "a data source over a missing folder is replaced", s.Load(""), "{Result=Success}"
+Check "SourceDB replaced", RegValue(Dsn & "SourceDB"), sample
+Set s = Nothing
+
 ' Without the registry value the folder is just \data.
 ForgetDataSource
-sh.RegDelete "HKLM\SOFTWARE\Kestrin\Ledra Client\System\PathToLedra"
-Err.Clear
+sh.Run "reg delete ""HKLM\SOFTWARE\Kestrin\Ledra Client\System"" /v PathToLedra /f", 0, True
 Set s = CreateObject("plgLedraII.Session")
 s.Initialize "", "", Nothing
 s.Load ""
