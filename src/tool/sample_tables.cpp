@@ -49,12 +49,12 @@ void DbfStreamWriter::Open(const std::string& path, const std::vector<FieldSpec>
     if (f.name.empty() || f.name.size() > 10) throw std::invalid_argument("bad field name '" + f.name + "'");
     if (f.length < 1 || f.length > (f.type == 'C' ? 254 : 20)) throw std::invalid_argument("bad width of " + f.name);
     Laid l;
-    l.spec = f;
-    if (f.type == 'D') l.spec.length = 8;
-    if (f.type == 'L') l.spec.length = 1;
+    l.field = f;
+    if (f.type == 'D') l.field.length = 8;
+    if (f.type == 'L') l.field.length = 1;
     l.offset = offset;
     if (vfp_ && f.nullable) l.null_bit = null_bits++;
-    offset += static_cast<size_t>(l.spec.length);
+    offset += static_cast<size_t>(l.field.length);
     fields_.push_back(l);
   }
   if (fields_.empty()) throw std::invalid_argument("a table needs a field");
@@ -85,7 +85,7 @@ void DbfStreamWriter::Open(const std::string& path, const std::vector<FieldSpec>
     pos += 32;
   };
   for (const Laid& l : fields_) {
-    descriptor(l.spec.name, l.spec.type, l.offset, static_cast<size_t>(l.spec.length), l.spec.decimals,
+    descriptor(l.field.name, l.field.type, l.offset, static_cast<size_t>(l.field.length), l.field.decimals,
                l.null_bit >= 0 ? 0x02 : 0x00);
   }
   if (nullflags_length_) descriptor("_NullFlags", '0', nullflags_offset_, nullflags_length_, 0, 0x05);
@@ -110,17 +110,17 @@ void DbfStreamWriter::BeginRow(bool deleted) {
 
 void DbfStreamWriter::SetText(int field, std::string_view bytes) {
   const Laid& l = fields_.at(static_cast<size_t>(field));
-  const size_t n = std::min(bytes.size(), static_cast<size_t>(l.spec.length));
+  const size_t n = std::min(bytes.size(), static_cast<size_t>(l.field.length));
   std::memcpy(&record_[l.offset], bytes.data(), n);
 }
 
 void DbfStreamWriter::SetNumber(int field, double value) {
   const Laid& l = fields_.at(static_cast<size_t>(field));
   char text[64];
-  int n = std::snprintf(text, sizeof text, "%*.*f", l.spec.length, l.spec.decimals, value);
-  if (n < 0 || n > l.spec.length) {
+  int n = std::snprintf(text, sizeof text, "%*.*f", l.field.length, l.field.decimals, value);
+  if (n < 0 || n > l.field.length) {
     // Too wide: FoxPro shows the overflow as stars.
-    std::memset(&record_[l.offset], '*', static_cast<size_t>(l.spec.length));
+    std::memset(&record_[l.offset], '*', static_cast<size_t>(l.field.length));
     return;
   }
   std::memcpy(&record_[l.offset], text, static_cast<size_t>(n));
@@ -140,8 +140,8 @@ void DbfStreamWriter::SetLogical(int field, bool value) {
 
 void DbfStreamWriter::SetNull(int field) {
   const Laid& l = fields_.at(static_cast<size_t>(field));
-  if (l.null_bit < 0) throw std::invalid_argument("field " + l.spec.name + " is not nullable");
-  std::memset(&record_[l.offset], ' ', static_cast<size_t>(l.spec.length));
+  if (l.null_bit < 0) throw std::invalid_argument("field " + l.field.name + " is not nullable");
+  std::memset(&record_[l.offset], ' ', static_cast<size_t>(l.field.length));
   record_[nullflags_offset_ + static_cast<size_t>(l.null_bit / 8)] |= static_cast<char>(1 << (l.null_bit % 8));
 }
 

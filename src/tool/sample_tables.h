@@ -64,7 +64,7 @@ class DbfStreamWriter {
 
  private:
   struct Laid {
-    FieldSpec spec;
+    FieldSpec field;
     size_t offset = 0;
     int null_bit = -1;
   };

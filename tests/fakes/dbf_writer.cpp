@@ -66,7 +66,7 @@ size_t DbfWriter::HeaderLength() const {
 
 size_t DbfWriter::RecordLength() const {
   size_t len = 1;
-  for (const Laid& l : Layout()) len += static_cast<size_t>(l.spec.length);
+  for (const Laid& l : Layout()) len += static_cast<size_t>(l.field.length);
   return len;
 }
 
@@ -76,7 +76,7 @@ std::string DbfWriter::Encode(const std::vector<Laid>& laid, const Entry& e) con
   std::vector<int> set_bits;
   for (size_t i = 0; i < laid.size(); ++i) {
     const Laid& l = laid[i];
-    const DbfFieldSpec& f = l.spec;
+    const DbfFieldSpec& f = l.field;
     const size_t n = static_cast<size_t>(f.length);
     if (f.type == '0') continue;
     const DbfValue& v = i < e.values.size() ? e.values[i] : DbfValue(std::string());
@@ -157,8 +157,8 @@ std::string DbfWriter::Encode(const std::vector<Laid>& laid, const Entry& e) con
     rec.replace(l.offset, n, bytes);
   }
   for (const Laid& l : laid) {
-    if (l.spec.type != '0') continue;
-    std::string flags(static_cast<size_t>(l.spec.length), '\0');
+    if (l.field.type != '0') continue;
+    std::string flags(static_cast<size_t>(l.field.length), '\0');
     for (int b : set_bits) flags[static_cast<size_t>(b / 8)] |= static_cast<char>(1 << (b % 8));
     rec.replace(l.offset, flags.size(), flags);
   }
@@ -179,14 +179,14 @@ std::string DbfWriter::Build() const {
   PutLE(&out, 8, hlen, 2);
   PutLE(&out, 10, reclen, 2);
   bool memo = false;
-  for (const Laid& l : laid) memo |= l.spec.type == 'M' || l.spec.type == 'G' || l.spec.type == 'W';
+  for (const Laid& l : laid) memo |= l.field.type == 'M' || l.field.type == 'G' || l.field.type == 'W';
   out[28] = static_cast<char>(Vfp() && memo ? 0x02 : 0x00);
   out[29] = static_cast<char>(codepage_);
 
   size_t pos = level7_ ? 68 : 32;
   if (level7_) std::memcpy(&out[32], "DBWINUS0", 8);
   for (const Laid& l : laid) {
-    const DbfFieldSpec& f = l.spec;
+    const DbfFieldSpec& f = l.field;
     if (level7_) {
       std::memcpy(&out[pos], f.name.data(), std::min<size_t>(f.name.size(), 31));
       out[pos + 32] = f.type;

@@ -71,7 +71,7 @@ class DbfWriter {
 
  private:
   struct Laid {
-    DbfFieldSpec spec;
+    DbfFieldSpec field;
     size_t offset;
     uint8_t flags;
     int varlen_bit = -1;
