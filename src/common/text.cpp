@@ -34,21 +34,28 @@ std::string ToUtf8(const Text& s) {
   return out;
 }
 
+// A byte that starts no valid sequence (overlong forms, surrogates and
+// truncated sequences included) becomes U+FFFD.
 Text FromUtf8(const std::string& s) {
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  const size_t n = s.size();
   Text out;
-  out.reserve(s.size());
-  for (size_t i = 0; i < s.size();) {
-    auto b = static_cast<unsigned char>(s[i]);
-    uint32_t c;
-    size_t n;
-    if (b < 0x80) { c = b; n = 1; }
-    else if ((b & 0xE0) == 0xC0) { c = b & 0x1F; n = 2; }
-    else if ((b & 0xF0) == 0xE0) { c = b & 0x0F; n = 3; }
-    else if ((b & 0xF8) == 0xF0) { c = b & 0x07; n = 4; }
-    else { out += u'\uFFFD'; ++i; continue; }
-    if (i + n > s.size()) { out += u'\uFFFD'; break; }
-    for (size_t k = 1; k < n; ++k) c = (c << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
-    i += n;
+  out.reserve(n);
+  size_t i = 0;
+  while (i < n) {
+    unsigned char b = p[i];
+    if (b < 0x80) { out += static_cast<char16_t>(b); ++i; continue; }
+    size_t len = (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 ? 4 : 0;
+    uint32_t c = len == 2 ? b & 0x1F : len == 3 ? b & 0x0F : b & 0x07;
+    size_t k = 1;
+    while (len && k < len && i + k < n && (p[i + k] & 0xC0) == 0x80) c = (c << 6) | (p[i + k++] & 0x3F);
+    static const uint32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (!len || k < len || c < kMin[len] || c > 0x10FFFF || (c >= 0xD800 && c < 0xE000)) {
+      out += u'\uFFFD';
+      i += k > 1 ? k : 1;
+      continue;
+    }
+    i += len;
     if (c >= 0x10000) {
       c -= 0x10000;
       out += static_cast<char16_t>(0xD800 + (c >> 10));

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/calendar.h"
+
 namespace ledra::dbf {
 
 namespace {
@@ -335,13 +337,6 @@ Var Value(const Header& h, const FieldDesc& f, const uint8_t* record) {
   }
 }
 
-double OleDateOf(int y, int m, int d) {
-  y -= m <= 2;
-  const long era = (y >= 0 ? y : y - 399) / 400;
-  const long yoe = y - era * 400;
-  const long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return static_cast<double>(era * 146097 + doe - 719468 + 25569);
-}
+double OleDateOf(int y, int m, int d) { return static_cast<double>(OleDayFromCivil(y, m, d)); }
 
 }  // namespace ledra::dbf

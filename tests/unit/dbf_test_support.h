@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/calendar.h"
 #include "common/errors.h"
 #include "data/dbf_connection.h"
 #include "fakes/dbf_writer.h"
@@ -35,16 +36,9 @@ inline std::string Show(const Var& v) {
       // OLE dates before 1900 count the time backwards from their day.
       long day = static_cast<long>(std::trunc(d));
       long secs = std::lround(std::fabs(d - day) * 86400.0);
-      long z = day - 25569 + 719468;
-      long era = (z >= 0 ? z : z - 146096) / 146097;
-      long doe = z - era * 146097;
-      long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-      long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-      long mp = (5 * doy + 2) / 153;
-      long dd = doy - (153 * mp + 2) / 5 + 1;
-      long mm = mp < 10 ? mp + 3 : mp - 9;
-      long yy = yoe + era * 400 + (mm <= 2);
-      std::snprintf(buf, sizeof buf, "T%04ld-%02ld-%02ld %02ld:%02ld:%02ld", yy, mm, dd, secs / 3600, secs / 60 % 60,
+      int yy, mm, dd;
+      CivilFromOleDay(day, &yy, &mm, &dd);
+      std::snprintf(buf, sizeof buf, "T%04d-%02d-%02d %02ld:%02ld:%02ld", yy, mm, dd, secs / 3600, secs / 60 % 60,
                     secs % 60);
       return buf;
     }

@@ -13,6 +13,8 @@
 #include <mutex>
 #include <string>
 
+#include "common/calendar.h"
+
 namespace ledra {
 
 namespace {
@@ -23,29 +25,6 @@ Text General(double v, int precision) {
   char buf[64];
   std::snprintf(buf, sizeof buf, "%.*G", precision, v);
   return FromAscii(buf);
-}
-
-// Days since 30 Dec 1899 for a civil date (proleptic Gregorian).
-long DaysFromCivil(int y, int m, int d) {
-  y -= m <= 2;
-  const long era = (y >= 0 ? y : y - 399) / 400;
-  const long yoe = y - era * 400;
-  const long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468 + 25569;  // 1970-01-01 is OLE day 25569
-}
-
-void CivilFromDays(long z, int* y, int* m, int* d) {
-  z -= 25569;
-  z += 719468;
-  const long era = (z >= 0 ? z : z - 146096) / 146097;
-  const long doe = z - era * 146097;
-  const long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const long mp = (5 * doy + 2) / 153;
-  *d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  *m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  *y = static_cast<int>(yoe + era * 400 + (*m <= 2));
 }
 
 // A month of 1 to 12 and a day that the month has (2/30 is no date).
@@ -70,7 +49,7 @@ Parts Split(OleDate d) {
 
 Text DatePart(long day) {
   int y, m, dd;
-  CivilFromDays(day, &y, &m, &dd);
+  CivilFromOleDay(day, &y, &m, &dd);
   char buf[32];
   std::snprintf(buf, sizeof buf, "%d/%d/%d", m, dd, y);
   return FromAscii(buf);
@@ -123,11 +102,11 @@ std::optional<OleDate> InvariantLocale::ParseDate(const Text& s) const {
   const char* rest = t.c_str();
   if (std::sscanf(rest, "%d-%d-%d%n", &a, &b, &c, &n) == 3 && a > 31) {
     if (!ValidDay(a, b, c)) return std::nullopt;
-    day = DaysFromCivil(a, b, c);
+    day = OleDayFromCivil(a, b, c);
   } else if (std::sscanf(rest, "%d/%d/%d%n", &a, &b, &c, &n) == 3) {
     if (c < 100) c += c < 30 ? 2000 : 1900;
     if (!ValidDay(c, a, b)) return std::nullopt;
-    day = DaysFromCivil(c, a, b);
+    day = OleDayFromCivil(c, a, b);
   } else {
     n = 0;
   }
@@ -174,37 +153,6 @@ std::string InvariantLocale::ToAnsi(const Text& s) const { return ToUtf8(s); }
 Text InvariantLocale::FromAnsi(const std::string& s) const { return FromUtf8(s); }
 
 namespace {
-
-// UTF-8, the native build's ANSI code page; a byte that starts no valid
-// sequence becomes U+FFFD.
-Text DecodeUtf8(const unsigned char* p, size_t n) {
-  Text out;
-  out.reserve(n);
-  size_t i = 0;
-  while (i < n) {
-    unsigned char b = p[i];
-    if (b < 0x80) { out += static_cast<char16_t>(b); ++i; continue; }
-    size_t len = (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 ? 4 : 0;
-    uint32_t c = len == 2 ? b & 0x1F : len == 3 ? b & 0x0F : b & 0x07;
-    size_t k = 1;
-    while (len && k < len && i + k < n && (p[i + k] & 0xC0) == 0x80) c = (c << 6) | (p[i + k++] & 0x3F);
-    static const uint32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (!len || k < len || c < kMin[len] || c > 0x10FFFF || (c >= 0xD800 && c < 0xE000)) {
-      out += u'\uFFFD';
-      i += k > 1 ? k : 1;
-      continue;
-    }
-    i += len;
-    if (c >= 0x10000) {
-      c -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (c >> 10));
-      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(c);
-    }
-  }
-  return out;
-}
 
 std::string IconvName(uint32_t cp) {
   switch (cp) {
@@ -282,7 +230,7 @@ Converter* ConverterFor(uint32_t cp) {
 
 Text InvariantLocale::Decode(uint32_t codepage, const char* bytes, size_t n) const {
   const auto* p = reinterpret_cast<const unsigned char*>(bytes);
-  if (codepage == 0 || codepage == 65001) return DecodeUtf8(p, n);
+  if (codepage == 0 || codepage == 65001) return FromUtf8(std::string(bytes, n));
   std::lock_guard<std::mutex> hold(g_converters_lock);
   Converter* c = ConverterFor(codepage);
   Text out;
@@ -310,7 +258,7 @@ OleDate SystemClock::Now() const {
   std::time_t t = std::time(nullptr);
   std::tm tm{};
   localtime_r(&t, &tm);
-  return DaysFromCivil(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday) +
+  return OleDayFromCivil(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday) +
          (tm.tm_hour * 3600 + tm.tm_min * 60 + tm.tm_sec) / 86400.0;
 }
 
