@@ -1,0 +1,95 @@
+// The Session's own behaviour: numbering per thread, the wrappers' answers,
+// Configure's record and owner window.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "fakes/fake_platform.h"
+#include "session/session.h"
+
+namespace ledra::testing {
+namespace {
+
+class SessionTest : public PlatformTest {};
+
+TEST_F(SessionTest, InstancesAreNumberedPerThreadFromTheLiveCount) {
+  auto first = std::make_unique<Session>();
+  Session second;
+  EXPECT_EQ(first->instance_no(), 1);
+  EXPECT_EQ(second.instance_no(), 2);
+  first.reset();
+  Session third;  // the count fell to 1, so the next one is 2 again
+  EXPECT_EQ(third.instance_no(), 2);
+  int16_t other_thread = 0;
+  std::thread([&] { other_thread = Session().instance_no(); }).join();
+  EXPECT_EQ(other_thread, 1);
+  EXPECT_TRUE(sys.Failures().empty());
+}
+
+TEST_F(SessionTest, TheCountStopsAtItsLimitWithALoggedOverflow) {
+  std::thread([&] {
+    Module().session_count = INT16_MAX;
+    Session s;
+    EXPECT_EQ(s.instance_no(), INT16_MAX);
+    EXPECT_EQ(Module().session_count, INT16_MAX);
+  }).join();
+  EXPECT_EQ(sys.Failures(), std::vector<std::string>{"Overflow @ plugin.Session.Init"});
+}
+
+TEST_F(SessionTest, FixedAnswersOfTheContract) {
+  Session s;
+  EXPECT_EQ(ToUtf8(s.Capabilities()),
+            "{Version=2.0}{Name=LedraII}{Description=Kestrin Ledra II}{Comments=}{Client=1}{Server=1}"
+            "{NeedContact=Show Contact,Sales processing,Order processing,Purchase orders}");
+  EXPECT_FALSE(s.Blocked());
+  EXPECT_EQ(s.Install(), u"");
+  EXPECT_EQ(s.Uninstall(), u"");
+  EXPECT_EQ(s.Initialize(u"", u"", nullptr), u"");
+  EXPECT_EQ(s.SetProperty(u"A", Var::Integer(1)), u"");
+  EXPECT_EQ(s.GetProperty(u"A"), u"");
+  EXPECT_EQ(s.Uninitialize(), u"");
+}
+
+TEST_F(SessionTest, CapabilitiesTakeTheVersionFromTheModule) {
+  sys.platform.module.major = 3;
+  sys.platform.module.minor = 12;
+  sys.platform.module.comments = u"beta";
+  EXPECT_EQ(ToUtf8(Session().Capabilities()).substr(0, 60),
+            "{Version=3.12}{Name=LedraII}{Description=Kestrin Ledra II}{C");
+  EXPECT_NE(ToUtf8(Session().Capabilities()).find("{Comments=beta}"), std::string::npos);
+}
+
+TEST_F(SessionTest, ConfigureReturnsTheRecordWithItsPage) {
+  struct Case {
+    const char16_t* rd;
+    const char16_t* page;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {u"{A(S1)=1}", u"action", "{A(S1)=1}{Page(S6)=ACTION}"},
+      {u"{Page(S4)=USER}{B=2}", u"user", "{B=2}{Page(S4)=USER}"},  // moved to the end
+      {u"{Page(S4)=USER}{B=2}", u"", "{B=2}"},                     // an empty page removes it
+      {u"", u"Lookup", "{Page(S6)=LOOKUP}"},
+  };
+  for (const Case& c : cases) {
+    Session s;
+    EXPECT_EQ(ToUtf8(s.Configure(c.rd, c.page)), c.expected) << ToUtf8(c.page);
+    EXPECT_EQ(ToUtf8(Module().config_rd), c.expected);
+  }
+  // The hidden owner window is made on the first use and then kept.
+  EXPECT_EQ(sys.windows.owner_windows_created, 1);
+  ASSERT_NE(FrmMain(), nullptr);
+  EXPECT_EQ(sys.windows.owner_windows_created, 1);
+}
+
+TEST_F(SessionTest, LoadIgnoresItsArgumentAndRemembersAFailure) {
+  Session s;
+  s.Initialize(u"{DBFile=/nowhere/a_sname.dbf}", u"", nullptr);
+  Text answer = s.Load(u"{Anything=1}");
+  EXPECT_EQ(ToUtf8(answer).rfind("{Result=Fail}{Reason=Could not load SName: ", 0), 0u) << ToUtf8(answer);
+  EXPECT_TRUE(s.load_failed());
+  EXPECT_EQ(s.Unload(), u"");
+}
+
+}  // namespace
+}  // namespace ledra::testing
