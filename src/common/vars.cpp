@@ -184,7 +184,9 @@ void AppendEntry(Text& vars, const Text& key, char16_t letter, const Text& text)
     length /= 10;
   } while (length);
   const size_t n = static_cast<size_t>(digits + 24 - d);
-  vars.reserve(vars.size() + key.size() + n + text.size() + 6);
+  // Grown geometrically: answers are built by many appends in a row.
+  const size_t need = vars.size() + key.size() + n + text.size() + 6;
+  if (vars.capacity() < need) vars.reserve(std::max(need, 2 * vars.capacity()));
   vars += u'{';
   vars += key;
   vars += u'(';
