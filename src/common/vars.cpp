@@ -174,7 +174,8 @@ Var GetVar(const Text& vars, const Text& key, const Var& def) { return Read(vars
 
 namespace {
 
-// {key(<letter><length>)=text}, written straight onto the end of vars.
+// {key(<letter><length>)=text}, written straight onto the end of vars: one
+// resize and plain copies, since every answer is built this way.
 void AppendEntry(Text& vars, const Text& key, char16_t letter, const Text& text) {
   char16_t digits[24];
   char16_t* d = digits + 24;
@@ -184,17 +185,25 @@ void AppendEntry(Text& vars, const Text& key, char16_t letter, const Text& text)
     length /= 10;
   } while (length);
   const size_t n = static_cast<size_t>(digits + 24 - d);
+  const size_t at = vars.size();
+  const size_t need = at + key.size() + n + text.size() + 6;
   // Grown geometrically: answers are built by many appends in a row.
-  const size_t need = vars.size() + key.size() + n + text.size() + 6;
   if (vars.capacity() < need) vars.reserve(std::max(need, 2 * vars.capacity()));
-  vars += u'{';
-  vars += key;
-  vars += u'(';
-  vars += letter;
-  vars.append(d, n);
-  vars += u")=";
-  vars += text;
-  vars += u'}';
+  vars.resize(need);
+  char16_t* o = &vars[at];
+  auto put = [&o](const char16_t* from, size_t count) {
+    std::copy(from, from + count, o);
+    o += count;
+  };
+  *o++ = u'{';
+  put(key.data(), key.size());
+  *o++ = u'(';
+  *o++ = letter;
+  put(d, n);
+  *o++ = u')';
+  *o++ = u'=';
+  put(text.data(), text.size());
+  *o = u'}';
 }
 
 void Append(Procedure& proc, Text& vars, const Text& key, char16_t letter, const Text& text, bool force) {
