@@ -6,6 +6,7 @@
 
 #include "common/platform.h"
 #include "common/errors.h"
+#include "common/file_registry.h"
 #include "common/vars.h"
 #include "data/dbf_connection.h"
 #include "session/session.h"
@@ -244,8 +245,14 @@ int Check(const Options& o, std::ostream& out) {
   out << "prefix      " << U8(s.table_prefix()) << "\n";
   out << "folder      " << U8(s.data_path()) << "\n";
   out << "data source Ledra II SP" << s.instance_no() << ": " << U8(host.load) << "\n";
+  // A data source that opens keeps the folder it was registered with, which
+  // may not be the folder of the settings.
+  Text source_db = TextForm(RegistryGet(u"Software\\ODBC\\ODBC.INI\\Ledra II SP1", u"SourceDB", std::nullopt,
+                                        Registry::kCurrentUser));
+  out << "  it reads " << U8(source_db) << (source_db == s.data_path() ? "" : "  (NOT the folder of the settings)") << "\n";
   int bad = Get(host.load, u"Result") == "Success" ? 0 : 1;
-  Text folder = s.data_path();
+  // The tables the plug-in really reads: those of the data source's folder.
+  Text folder = source_db.empty() ? s.data_path() : source_db;
   bad |= CheckTable(out, folder, s.table_prefix() + u"pname", "suppliers");
   bad |= CheckTable(out, folder, s.table_prefix() + u"sname", "customers");
   return bad;
