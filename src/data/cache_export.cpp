@@ -50,7 +50,7 @@ Text Session::CacheRecordReal() {
     proc.Step([&] { AddVar(r, u"Result", Text(u"Success")); });
     Text fields;
     proc.Step([&] {
-      fields = GetContact(cache_state_ == u"RUN1" ? u"SUPPLIERS" : u"CUSTOMERS", Var::Obj(std::make_shared<ResultSetRef>(cache_rs_)));
+      fields = GetContact(cache_state_ == u"RUN1" ? u"SUPPLIERS" : u"CUSTOMERS", *cache_rs_);
     });
     proc.Step([&] { cache_rs_->MoveNext(); });
     proc.Step([&] { AddVar(r, u"Fields", fields); });

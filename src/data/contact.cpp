@@ -22,7 +22,12 @@ ResultSet& HeldResultSet(const Var& res) {
 
 }  // namespace
 
-Text Session::GetContact(const Text& typ, const Var& res) {
+namespace {
+
+// The record of the row that rows() stands on; rows() fails (and that key is
+// left out) when there is no result set to read.
+template <class Rows>
+Text ContactRecord(const Text& typ, Rows&& rows) {
   Procedure proc(u" @ plgLedraII.GetContact");
   Text t = u"sn";
   proc.Step([&] {
@@ -46,12 +51,6 @@ Text Session::GetContact(const Text& typ, const Var& res) {
   };
 
   const bool supplier = t == u"pn";
-  ResultSet* rs = nullptr;
-  try {
-    rs = &HeldResultSet(res);
-  } catch (...) {
-    // Each column's step below fails on its own with this failure.
-  }
   Text record;
   record.reserve(512);
   Text value;
@@ -62,7 +61,7 @@ Text Session::GetContact(const Text& typ, const Var& res) {
   for (const Column& c : kColumns) {
     // A column that cannot be read leaves its key out; the rest still come.
     proc.Step([&] {
-      (rs ? *rs : HeldResultSet(res)).FieldText(supplier ? c.pn : c.sn, value, true);
+      rows().FieldText(supplier ? c.pn : c.sn, value, true);
       if (&c == &kColumns[0]) value.insert(0, t);
       if (plain) {
         AppendTyped(record, c.key, value);
@@ -73,6 +72,22 @@ Text Session::GetContact(const Text& typ, const Var& res) {
     });
   }
   return record;
+}
+
+}  // namespace
+
+Text Session::GetContact(const Text& typ, const Var& res) {
+  ResultSet* rs = nullptr;
+  try {
+    rs = &HeldResultSet(res);
+  } catch (...) {
+    // Each column's read fails on its own with this failure.
+  }
+  return ContactRecord(typ, [&]() -> ResultSet& { return rs ? *rs : HeldResultSet(res); });
+}
+
+Text Session::GetContact(const Text& typ, ResultSet& rs) {
+  return ContactRecord(typ, [&]() -> ResultSet& { return rs; });
 }
 
 }  // namespace ledra

@@ -314,7 +314,7 @@ Text Session::FindReal(const Text& rd) {
       if (at_end) {
         proc.Step([&] { AddVar(found, u"Result", Text(u"Fail")); });
       } else {
-        proc.Step([&] { found = GetContact(t, Var::Obj(std::make_shared<ResultSetRef>(rs))); });
+        proc.Step([&] { found = GetContact(t, *rs); });
         proc.Step([&] { AddVar(found, u"Result", Text(u"Success")); });
       }
       return found;
@@ -374,7 +374,7 @@ Text Session::FindReal(const Text& rd) {
           if (count >= max_find) break;
         } else {
           if (count > 1) break;
-          proc.Step([&] { answer = GetContact(t, Var::Obj(std::make_shared<ResultSetRef>(rs))); });
+          proc.Step([&] { answer = GetContact(t, *rs); });
           proc.Step([&] { AddVar(answer, u"Tel", tel_given); });
           proc.Step([&] { AddVar(answer, u"NiceTel", nice_tel); });
         }

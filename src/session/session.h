@@ -72,6 +72,9 @@ class Session {
   bool connected() const { return conn_ != nullptr; }
 
  private:
+  // GetContact for the search and the cache walk, which hold the result set.
+  Text GetContact(const Text& typ, ResultSet& rs);
+
   int16_t instance_no_ = 0;
   Text data_rd_;
   Text user_rd_;
