@@ -52,3 +52,18 @@ set_tests_properties(data_source host_lookup same_answers PROPERTIES FIXTURES_RE
 add_test(NAME ledra_exe COMMAND ${WINE_RUN} ${CMAKE_BINARY_DIR}/ledra.exe lookup "01234 567890" --dbfile ${SAMPLE_WIN}\\a_sname.dbf)
 set_tests_properties(ledra_exe PROPERTIES FIXTURES_REQUIRED sample TIMEOUT 300 DEPENDS same_answers
                      PASS_REGULAR_EXPRESSION "Caller 01234 567890 is the supplier Acme Ltd")
+
+# A large company, for a scan long enough to see the host's messages
+# handled inside it.
+set(LARGE_SAMPLE ${CMAKE_BINARY_DIR}/large-sample)
+add_test(NAME large_sample_data COMMAND ${LEDRA_NATIVE_DIR}/ledra-sample --out ${LARGE_SAMPLE} --prefix a_ --rows 150000 --seed 11)
+set_tests_properties(large_sample_data PROPERTIES FIXTURES_SETUP large_sample)
+add_executable(yield_during_scan tests/wine/yield_during_scan.cpp ${GEN}/plgLedraII_i.c)
+target_compile_definitions(yield_during_scan PRIVATE _WIN32_WINNT=0x0601)
+target_include_directories(yield_during_scan PRIVATE ${GEN})
+add_dependencies(yield_during_scan typelib LedraII)
+target_link_libraries(yield_during_scan PRIVATE ole32 oleaut32 uuid user32 advapi32 ${LEDRA_STATIC_RUNTIME})
+wine_path(LARGE_SAMPLE_WIN ${LARGE_SAMPLE})
+add_test(NAME yield_during_scan COMMAND yield_during_scan ${LARGE_SAMPLE_WIN})
+set_tests_properties(yield_during_scan PROPERTIES FIXTURES_REQUIRED large_sample TIMEOUT 300 DEPENDS ledra_exe
+                     ENVIRONMENT "LEDRA_DLL=${CMAKE_BINARY_DIR}/LedraII.dll")
