@@ -44,27 +44,10 @@ Text DescribeCurrentException() noexcept {
   }
 }
 
-namespace {
-
-// Case-insensitive (ASCII letters) containment, enough for the two fixed texts.
-bool ContainsNoCase(const Text& hay, const char16_t* needle) {
-  Text n(needle);
-  auto fold = [](char16_t c) { return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c; };
-  if (n.size() > hay.size()) return false;
-  for (size_t i = 0; i + n.size() <= hay.size(); ++i) {
-    size_t k = 0;
-    while (k < n.size() && fold(hay[i + k]) == fold(n[k])) ++k;
-    if (k == n.size()) return true;
-  }
-  return false;
-}
-
-}  // namespace
-
 void LogError(const Text& text) {
   try {
-    if (ContainsNoCase(text, u"cannot be created because its designer window is open.") ||
-        ContainsNoCase(text, u"Address Family is not supported")) {
+    if (ContainsAsciiNoCase(text, u"cannot be created because its designer window is open.") ||
+        ContainsAsciiNoCase(text, u"Address Family is not supported")) {
       return;
     }
     Platform& p = Sys();

@@ -67,6 +67,28 @@ Text FromUtf8(const std::string& s) {
   return out;
 }
 
+namespace {
+char16_t FoldAscii(char16_t c) { return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c; }
+}  // namespace
+
+bool EqualsAsciiNoCase(const Text& a, const Text& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
+  }
+  return true;
+}
+
+bool ContainsAsciiNoCase(const Text& hay, const Text& needle) {
+  if (needle.size() > hay.size()) return false;
+  for (size_t i = 0; i + needle.size() <= hay.size(); ++i) {
+    size_t k = 0;
+    while (k < needle.size() && FoldAscii(hay[i + k]) == FoldAscii(needle[k])) ++k;
+    if (k == needle.size()) return true;
+  }
+  return false;
+}
+
 Text RTrim(const Text& s) {
   size_t e = s.size();
   while (e > 0 && s[e - 1] == u' ') --e;

@@ -14,6 +14,12 @@ Text FromAscii(const std::string& s);
 std::string ToUtf8(const Text& s);
 Text FromUtf8(const std::string& s);
 
+// Comparisons that fold ASCII letters only: for fixed English words and
+// names (keywords, driver names, runtime messages), never for user text,
+// which goes through the locale.
+bool EqualsAsciiNoCase(const Text& a, const Text& b);
+bool ContainsAsciiNoCase(const Text& hay, const Text& needle);
+
 // Leading and trailing blanks (code 32 only) removed, as Trim$ does.
 Text Trim(const Text& s);
 Text RTrim(const Text& s);

@@ -22,19 +22,6 @@ Text WholeText(double v) {
   return FromAscii(std::to_string(static_cast<long long>(v)));
 }
 
-bool EqualsNoCase(const Text& a, const char* b) {
-  size_t n = 0;
-  for (; b[n]; ++n) {
-    if (n >= a.size()) return false;
-    char16_t c = a[n];
-    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 32);
-    char d = b[n];
-    if (d >= 'a' && d <= 'z') d = static_cast<char>(d - 32);
-    if (c != static_cast<char16_t>(d)) return false;
-  }
-  return n == a.size();
-}
-
 }  // namespace
 
 Text CStr(const Var& v) {
@@ -74,8 +61,8 @@ double CDbl(const Var& v) {
 
 bool CBool(const Var& v) {
   if (v.kind() == VarKind::String) {
-    if (EqualsNoCase(Trim(v.text()), "True")) return true;
-    if (EqualsNoCase(Trim(v.text()), "False")) return false;
+    if (EqualsAsciiNoCase(Trim(v.text()), u"True")) return true;
+    if (EqualsAsciiNoCase(Trim(v.text()), u"False")) return false;
   }
   return CDbl(v) != 0;
 }

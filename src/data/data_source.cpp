@@ -27,26 +27,6 @@ constexpr const char16_t* kNoDriver = u"[Microsoft][ODBC Driver Manager] Specifi
 constexpr const char16_t* kCannotRegister =
     u"[Microsoft][ODBC Driver Manager] General error: Unable to create a data source registry key";
 
-char16_t FoldAscii(char16_t c) { return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c; }
-
-bool EqualsNoCase(const Text& a, const Text& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
-  }
-  return true;
-}
-
-bool ContainsNoCase(const Text& hay, const Text& needle) {
-  if (needle.size() > hay.size()) return false;
-  for (size_t i = 0; i + needle.size() <= hay.size(); ++i) {
-    size_t k = 0;
-    while (k < needle.size() && FoldAscii(hay[i + k]) == FoldAscii(needle[k])) ++k;
-    if (k == needle.size()) return true;
-  }
-  return false;
-}
-
 // "KEY=value;KEY=value" split into pairs; pieces without "=" carry nothing.
 std::vector<std::pair<Text, Text>> SplitPairs(const Text& s) {
   std::vector<std::pair<Text, Text>> out;
@@ -104,7 +84,7 @@ std::optional<DataSourceEntry> ReadDataSource(const Text& dsn) {
 // The FoxPro driver under its name (a silent registration records that) or
 // its library path (what the ODBC administrator records).
 bool IsFoxProDriver(const Text& driver) {
-  return ContainsNoCase(driver, u"FoxPro") || ContainsNoCase(driver, u"vfpodbc");
+  return ContainsAsciiNoCase(driver, u"FoxPro") || ContainsAsciiNoCase(driver, u"vfpodbc");
 }
 
 }  // namespace
@@ -114,7 +94,7 @@ DataEngine::DataEngine() : open_folder_([](const Text& folder) { return OpenDbfF
 std::shared_ptr<Connection> DataEngine::OpenConnection(const Text& connect) {
   Text dsn;
   for (const auto& [key, value] : SplitPairs(connect)) {
-    if (EqualsNoCase(key, u"DSN")) {
+    if (EqualsAsciiNoCase(key, u"DSN")) {
       dsn = Trim(value);
       break;
     }
@@ -124,7 +104,7 @@ std::shared_ptr<Connection> DataEngine::OpenConnection(const Text& connect) {
   if (!IsFoxProDriver(entry->driver)) Raise(kDataSourceError, kNoDriver);
   Text folder = entry->source_db;
   // A database container names its .dbc file; its tables lie beside it.
-  if (EqualsNoCase(Trim(entry->source_type), u"DBC")) {
+  if (EqualsAsciiNoCase(Trim(entry->source_type), u"DBC")) {
     size_t cut = folder.find_last_of(u'\\');
     folder = cut == Text::npos ? Text() : folder.substr(0, cut);
   }
@@ -142,7 +122,7 @@ void DataEngine::RegisterDataSource(const Text& dsn, const Text& driver, const T
   long rc = reg.SetText(Registry::kCurrentUser, key, u"Driver", driver);
   for (const auto& [name, value] : SplitPairs(attributes)) {
     if (rc != 0) break;
-    if (name.empty() || EqualsNoCase(name, u"DSN") || EqualsNoCase(name, u"Driver")) continue;
+    if (name.empty() || EqualsAsciiNoCase(name, u"DSN") || EqualsAsciiNoCase(name, u"Driver")) continue;
     rc = reg.SetText(Registry::kCurrentUser, key, name, value);
   }
   if (rc == 0) rc = reg.SetText(Registry::kCurrentUser, kOdbcSources, dsn, driver);

@@ -120,9 +120,9 @@ bool PlainAsciiUpper() {
   return UCase(lower) == upper;
 }
 
-bool IsAscii(const Text& s, size_t from, size_t to) {
-  for (size_t i = from; i < to; ++i) {
-    if (s[i] >= 128) return false;
+bool IsAscii(const Text& s) {
+  for (char16_t c : s) {
+    if (c >= 128) return false;
   }
   return true;
 }
@@ -131,8 +131,8 @@ class RowScanner {
  public:
   RowScanner(Procedure& proc, bool plain_upper) : proc_(proc), plain_upper_(plain_upper) {}
 
-  // Reads the column into value as text (Null as ""); false, logged, when it
-  // cannot be read.
+  // Reads the column into value as trimmed text (Null as ""); false,
+  // logged, when it cannot be read.
   bool Read(ResultSet& rs, ScanColumn& column, Text& value) {
     if (column.gone()) return false;
     try {
@@ -165,18 +165,14 @@ class RowScanner {
     }
   }
 
-  // Appends WordsOnly(Trim(value)).
+  // Appends WordsOnly(value); values come trimmed from Read.
   void AppendWords(const Text& value, Text& out) const {
-    size_t b = 0;
-    size_t e = value.size();
-    while (b < e && value[b] == u' ') ++b;
-    while (e > b && value[e - 1] == u' ') --e;
-    if (!plain_upper_ || !IsAscii(value, b, e)) {
-      out += WordsOnly(value.substr(b, e - b));
+    if (!plain_upper_ || !IsAscii(value)) {
+      out += WordsOnly(value);
       return;
     }
     bool previous_word = true;
-    for (size_t i = b; i < e; ++i) {
+    for (size_t i = 0; i < value.size(); ++i) {
       char16_t c = value[i];
       if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 32);
       if ((c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9')) {
@@ -189,15 +185,13 @@ class RowScanner {
     }
   }
 
-  // The upper-cased first character of Trim(value), "" for a blank value.
+  // The upper-cased first character of the (trimmed) value, "" for none.
   void Initial(const Text& value, Text& out) const {
-    size_t b = 0;
-    while (b < value.size() && value[b] == u' ') ++b;
-    if (b == value.size()) {
+    if (value.empty()) {
       out.clear();
       return;
     }
-    char16_t c = value[b];
+    char16_t c = value[0];
     if (plain_upper_ && c < 128) {
       if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 32);
       out.assign(1, c);
@@ -211,7 +205,11 @@ class RowScanner {
   bool plain_upper_;
 };
 
-Text Trimmed(ResultSet& rs, const Text& column) { return Trim(TextForm(rs.Field(column))); }
+Text Trimmed(ResultSet& rs, const Text& column) {
+  Text value;
+  rs.FieldText(column, value, true);
+  return value;
+}
 
 }  // namespace
 

@@ -74,6 +74,11 @@ struct Host {
   Text load;
 };
 
+// Why nothing could be found, when the load already said so.
+void PrintLoadFailure(std::ostream& out, const Host& host) {
+  if (Get(host.load, u"Result") == "Fail") out << "The data could not be loaded: " << Get(host.load, u"Reason") << "\n";
+}
+
 void PrintContact(std::ostream& out, const Text& rd) {
   for (const char16_t* key : kContactKeys) {
     std::string k = U8(key);
@@ -108,7 +113,7 @@ int Lookup(const Options& o, std::ostream& out) {
   if (Get(answer, u"Result") != "Success") {
     out << "No contact found for " << o.words[0] << " (digits searched: " << (digits.empty() ? "none" : digits)
         << ", " << Get(answer, u"Speed") << " s)\n";
-    if (Get(host.load, u"Result") == "Fail") out << "The data could not be loaded: " << Get(host.load, u"Reason") << "\n";
+    PrintLoadFailure(out, host);
     return 1;
   }
   std::string id = Get(answer, u"Id");
@@ -126,7 +131,7 @@ int List(const Options& o, const Text& request, std::ostream& out) {
   PrintVars(out, o, answer);
   if (Get(answer, u"Result") != "Success") {
     out << "No contacts found (" << Get(answer, u"Speed") << " s)\n";
-    if (Get(host.load, u"Result") == "Fail") out << "The data could not be loaded: " << Get(host.load, u"Reason") << "\n";
+    PrintLoadFailure(out, host);
     return 1;
   }
   int count = std::atoi(Get(answer, u"ListCount").c_str());
