@@ -121,10 +121,11 @@ Var Read(const Text& vars, const Text& key, const Var* def) {
     return result;
   }
   const size_t n = key.size();
+  const size_t p = e.p;  // position of the entry's "{"
 
   if (e.form == Entry::kPlain) {
     proc.Step([&] {
-      const size_t from = e.p + n + 2;
+      const size_t from = p + n + 2;
       const size_t close = InStr(from, vars, u'}');
       result = Var(close ? Mid(vars, from, static_cast<long>(close - from)) : Tail(vars, from));
     });
@@ -151,7 +152,7 @@ Var Read(const Text& vars, const Text& key, const Var* def) {
   const size_t at = eq == kNone ? head.size() + 1 : eq + 1;
 
   Text value;
-  proc.Step([&] { value = Mid(vars, e.p + n + at + 2, length); });
+  proc.Step([&] { value = Mid(vars, p + n + at + 2, length); });
   proc.Step([&] {
     if (letter == u'N') {
       result = Var::Double(Val(value));
