@@ -12,6 +12,13 @@
 // the page cache, measured in the same run. maxrss_MB after each size shows
 // whether memory grows with the tables.
 //
+// The benchmarks above run with the search key cache off: they are the
+// scan's figures. After them a table compares, per size, the scan with the
+// key cache cold (empty), warm (files unchanged), after one appended row and
+// after one edit in place, then the same lookups over a simulated network
+// share (bytes, requests and time per warm lookup), and the keys' bytes per
+// row.
+//
 // The tables are generated once and kept under build/bench-data/<rows>/
 // (or $LEDRA_BENCH_DATA/<rows>/).
 #include <benchmark/benchmark.h>
@@ -20,6 +27,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -28,11 +36,13 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/platform.h"
 #include "common/vars.h"
 #include "data/dbf_connection.h"
+#include "data/search_keys.h"
 #include "platform/native/native_files.h"
 #include "platform/native/native_platform.h"
 #include "session/session.h"
@@ -408,6 +418,234 @@ void Register() {
   }
 }
 
+
+// ---------------------------------------------------------------------------
+// The search key cache, side by side with the scan
+
+// The tables as another program changes them, and as a network share
+// serves them: every open, listing and read is a request that waits
+// latency_s plus its bytes at bytes_per_s when `network` is on. Appended
+// rows (copies of a table's last record) and edits in place (one byte of a
+// middle record flipped) are laid over the real files, each with a new
+// last-write time, so the generated data stays as it is.
+class ShareFiles : public ledra::FileSystem {
+ public:
+  explicit ShareFiles(ledra::FileSystem& inner) : inner_(inner) {}
+
+  bool network = false;
+  double latency_s = 0.0003;
+  double bytes_per_s = 125e6;  // 1 Gbit/s
+  uint64_t requests = 0;
+  uint64_t bytes = 0;
+  uint32_t appended = 0;
+  uint32_t edits = 0;
+
+  std::unique_ptr<ledra::DataFile> OpenShared(const Text& path, Text* error) override {
+    Request(0);
+    auto f = inner_.OpenShared(path, error);
+    if (!f) return nullptr;
+    return std::make_unique<File>(*this, std::move(f));
+  }
+  std::vector<Text> List(const Text& folder) override {
+    std::vector<Text> names = inner_.List(folder);
+    uint64_t n = 0;
+    for (const Text& name : names) n += 100 + 2 * name.size();  // an SMB directory entry
+    Request(n);
+    return names;
+  }
+  bool FolderExists(const Text& folder) override {
+    Request(0);
+    return inner_.FolderExists(folder);
+  }
+  Text Join(const Text& folder, const Text& name) const override { return inner_.Join(folder, name); }
+
+  void Request(uint64_t n) {
+    ++requests;
+    bytes += n;
+    if (network) std::this_thread::sleep_for(std::chrono::duration<double>(latency_s + static_cast<double>(n) / bytes_per_s));
+  }
+
+ private:
+  class File : public ledra::DataFile {
+   public:
+    File(ShareFiles& fs, std::unique_ptr<ledra::DataFile> f) : fs_(fs), f_(std::move(f)) {
+      uint8_t h[12] = {};
+      f_->ReadAt(0, h, sizeof h);
+      count_ = h[4] | h[5] << 8 | h[6] << 16 | static_cast<uint32_t>(h[7]) << 24;
+      header_ = h[8] | h[9] << 8;
+      reclen_ = h[10] | h[11] << 8;
+      real_size_ = static_cast<uint64_t>(f_->Size());
+      if (reclen_ && fs_.appended) {
+        last_.resize(reclen_);
+        f_->ReadAt(header_ + uint64_t{count_ - 1} * reclen_, last_.data(), reclen_);
+      }
+      edit_at_ = header_ + uint64_t{count_ / 2} * reclen_ + reclen_ - 2;
+    }
+    int64_t ReadAt(uint64_t offset, void* buf, size_t n) override {
+      auto* out = static_cast<uint8_t*>(buf);
+      const uint64_t end = header_ + (uint64_t{count_} + fs_.appended) * reclen_;
+      if (offset >= std::max(end, real_size_)) return 0;
+      size_t take = static_cast<size_t>(std::min<uint64_t>(n, std::max(end, real_size_) - offset));
+      size_t real = offset < real_size_ ? static_cast<size_t>(std::min<uint64_t>(take, real_size_ - offset)) : 0;
+      size_t got = 0;
+      while (got < real) {
+        int64_t r = f_->ReadAt(offset + got, out + got, real - got);
+        if (r <= 0) return -1;
+        got += static_cast<size_t>(r);
+      }
+      const uint64_t old_end = header_ + uint64_t{count_} * reclen_;
+      for (size_t i = 0; i < take; ++i) {
+        const uint64_t at = offset + i;
+        if (at >= 4 && at < 8) out[i] = static_cast<uint8_t>((count_ + fs_.appended) >> (8 * (at - 4)));
+        if (at >= old_end && at < end) out[i] = last_[(at - old_end) % reclen_];
+        if (at >= end) out[i] = 0x1A;
+        if (at == edit_at_ && fs_.edits % 2) out[i] ^= 1;
+      }
+      fs_.Request(take);
+      return static_cast<int64_t>(take);
+    }
+    int64_t Size() override {
+      return static_cast<int64_t>(std::max(real_size_, header_ + (uint64_t{count_} + fs_.appended) * reclen_ + 1));
+    }
+    int64_t LastWriteTime() override { return f_->LastWriteTime() + 1000 * fs_.appended + fs_.edits; }
+
+   private:
+    ShareFiles& fs_;
+    std::unique_ptr<ledra::DataFile> f_;
+    uint32_t count_ = 0;
+    uint32_t header_ = 0;
+    uint32_t reclen_ = 0;
+    uint64_t real_size_ = 0;
+    uint64_t edit_at_ = 0;
+    std::vector<uint8_t> last_;
+  };
+
+  ledra::FileSystem& inner_;
+};
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0 : v[v.size() / 2];
+}
+
+struct Lookup {
+  const char* name;
+  const char* method;
+  Text request;
+  const char16_t* key;  // checked in the answer
+  std::string want;
+};
+
+std::vector<Lookup> Lookups() {
+  Text none, known, words, letter;
+  ledra::AddVar(none, u"Tel", ledra::FromUtf8(ledra::sample::kAbsentNumber));
+  ledra::AddVar(known, u"Tel", Text(u"01234 567890"));
+  ledra::AddVar(words, u"Text", Text(u"dave pennington"));
+  ledra::AddVar(letter, u"Begin", Text(u"M"));
+  return {{"number, no match", "FindContact", none, u"Reason", "NoFind"},
+          {"number, known", "FindContact", known, u"Id", "pnACME01"},
+          {"FindList, words", "FindList", words, u"ListCount", "1"},
+          {"FindList, letter", "FindList", letter, u"Result", "Success"}};
+}
+
+// Milliseconds of one call, checked.
+double TimeCall(Env& env, const Lookup& l) {
+  auto t0 = std::chrono::steady_clock::now();
+  Text answer = std::string(l.method) == "FindList" ? env.session->FindList(l.request) : env.session->FindContact(l.request);
+  double ms = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count() * 1e3;
+  std::string got = Answer(answer, l.key);
+  if (got != l.want) std::fprintf(stderr, "%s: unexpected %s: %s\n", l.name, ledra::ToUtf8(l.key).c_str(), got.c_str());
+  return ms;
+}
+
+void KeyCacheTable() {
+  std::printf("\nSearch key cache against the scan (ms per call, median; x_raw: over reading both files' bytes)\n");
+  std::printf("%-9s %-18s %9s %9s %9s %9s %9s %8s %8s\n", "rows", "call", "scan", "cold", "warm", "+1 row", "1 edit",
+              "cold/scan", "warm x_raw");
+  struct Net {
+    uint64_t rows;
+    std::string call;
+    double warm_ms, warm_kb, warm_requests, scan_ms, scan_mb;
+  };
+  std::vector<Net> net;
+  struct Mem {
+    uint64_t rows;
+    double no_words, with_words, maxrss;
+  };
+  std::vector<Mem> mem;
+  for (uint64_t rows : kSizes) {
+    Env& env = EnvFor(rows);
+    ShareFiles share(env.files);
+    env.native.platform.files = &share;
+    const int reps = rows >= 500000 ? 3 : 5;
+    for (const Lookup& l : Lookups()) {
+      const bool letter = l.request.find(u"Begin") != Text::npos;
+      std::vector<double> scan, cold, warm, append, edit;
+      ledra::SetSearchKeyBudget(0);
+      for (int i = 0; i < reps; ++i) scan.push_back(TimeCall(env, l));
+      ledra::SetSearchKeyBudget(ledra::kDefaultSearchKeyBudget);
+      for (int i = 0; i < reps; ++i) {
+        ledra::ClearSearchKeys();
+        cold.push_back(TimeCall(env, l));
+      }
+      if (letter) TimeCall(env, Lookups()[0]);  // a letter listing uses keys a number search left
+      for (int i = 0; i < 20; ++i) warm.push_back(TimeCall(env, l));
+      for (int i = 0; i < reps; ++i) {
+        ++share.appended;
+        append.push_back(TimeCall(env, l));
+      }
+      for (int i = 0; i < reps; ++i) {
+        ++share.edits;
+        edit.push_back(TimeCall(env, l));
+      }
+      share.appended = 0;
+      share.edits = 0;
+      std::printf("%-9llu %-18s %9.2f %9.2f %9.3f %9.3f %9.2f %8.2f %8.3f\n", static_cast<unsigned long long>(rows), l.name,
+                  Median(scan), Median(cold), Median(warm), Median(append), Median(edit), Median(cold) / Median(scan),
+                  Median(warm) / (env.raw_seconds * 1e3));
+      std::fflush(stdout);
+
+      // The same call over the network share: warm, then the scan.
+      if (letter) TimeCall(env, Lookups()[0]);
+      TimeCall(env, l);
+      share.network = true;
+      share.requests = share.bytes = 0;
+      std::vector<double> net_warm;
+      for (int i = 0; i < 5; ++i) net_warm.push_back(TimeCall(env, l));
+      Net n{rows, l.name, Median(net_warm), share.bytes / 5.0 / 1024, share.requests / 5.0, 0, 0};
+      ledra::SetSearchKeyBudget(0);
+      share.requests = share.bytes = 0;
+      n.scan_ms = TimeCall(env, l);
+      n.scan_mb = share.bytes / 1048576.0;
+      ledra::SetSearchKeyBudget(ledra::kDefaultSearchKeyBudget);
+      share.network = false;
+      net.push_back(n);
+    }
+    // Bytes per row: keys for numbers and letters, then with the words.
+    ledra::ClearSearchKeys();
+    TimeCall(env, Lookups()[0]);
+    ledra::SearchKeyStats a = ledra::SearchKeyState();
+    TimeCall(env, Lookups()[2]);
+    ledra::SearchKeyStats b = ledra::SearchKeyState();
+    mem.push_back({rows, static_cast<double>(a.bytes) / a.rows, static_cast<double>(b.bytes) / b.rows, PeakRssMb()});
+    ledra::ClearSearchKeys();
+    env.native.platform.files = &env.files;
+  }
+
+  std::printf("\nOver a simulated network share (%.1f ms a request, 1 Gbit/s): per warm lookup, and the scan's\n", 0.3);
+  std::printf("%-9s %-18s %9s %9s %9s %11s %9s\n", "rows", "call", "warm_ms", "warm_KB", "requests", "scan_ms", "scan_MB");
+  for (const Net& n : net) {
+    std::printf("%-9llu %-18s %9.2f %9.1f %9.1f %11.1f %9.1f\n", static_cast<unsigned long long>(n.rows), n.call.c_str(),
+                n.warm_ms, n.warm_kb, n.warm_requests, n.scan_ms, n.scan_mb);
+  }
+  std::printf("\nKeys held (bytes per row, both tables) and the process's peak memory\n");
+  std::printf("%-9s %14s %14s %10s\n", "rows", "numbers+letter", "+words", "maxrss_MB");
+  for (const Mem& m : mem) {
+    std::printf("%-9llu %14.1f %14.1f %10.0f\n", static_cast<unsigned long long>(m.rows), m.no_words, m.with_words,
+                m.maxrss);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -418,7 +656,10 @@ int main(int argc, char** argv) {
     // Made (or found) before anything is timed, so that maxrss_MB is the
     // plug-in's alone.
     for (uint64_t rows : kSizes) Company(rows);
+    ledra::SetSearchKeyBudget(0);  // the scan's figures
     benchmark::RunSpecifiedBenchmarks();
+    ledra::SetSearchKeyBudget(ledra::kDefaultSearchKeyBudget);
+    KeyCacheTable();
   } catch (const std::exception& e) {
     std::fprintf(stderr, "ledra_bench: %s\n", e.what());
     CurrentEnv().reset();

@@ -94,6 +94,9 @@ class DataFile {
   virtual int64_t ReadAt(uint64_t offset, void* buf, size_t n) = 0;
   // The file's current size, -1 on error.
   virtual int64_t Size() = 0;
+  // When the file was last written, in the platform's own units (only ever
+  // compared for equality); -1 when unknown.
+  virtual int64_t LastWriteTime() { return -1; }
 };
 
 class FileSystem {

@@ -46,12 +46,44 @@ class ResultSet {
   virtual void MoveNext() = 0;
 };
 
+// What a search by number, words or letter tests on each row of a table,
+// for an engine that keeps the tables' search keys (data/search_keys.h).
+struct KeyRequest {
+  Text tel_column, contact_column, name_column;
+  Text tel;           // "#" when the request has none, as the scan tests it
+  Text text;          // valid when has_text
+  Text begin;         // valid when has_begin: also filters name >= begin
+  bool has_text = false;
+  bool has_begin = false;
+  size_t max_rows = 1;  // the most matching rows the caller will take
+};
+
+// The rows that a table's keys say match, in table order, each read from
+// the file again for the caller to test as it tests a scanned row.
+class KeyedRows : public ResultSet {
+ public:
+  // False when the file changed under the keys (a row gone, deleted or no
+  // longer passing the filter): the answer must come from fresh keys.
+  virtual bool Complete() = 0;
+  // The caller found a row that does not match: the keys are rebuilt on
+  // the next search.
+  virtual void Stale() = 0;
+};
+
 class Connection {
  public:
   virtual ~Connection() = default;
   // Opens a result set for one of the query shapes the plug-in sends;
   // fails (Failure) for anything else, a missing table or column.
   virtual std::shared_ptr<ResultSet> OpenResultset(const Text& sql) = 0;
+  // The matching rows of a table from its search keys; nullptr when the
+  // engine keeps none for it or cannot answer this request from them, and
+  // the caller scans. Never fails.
+  virtual std::shared_ptr<KeyedRows> OpenMatches(const Text& table, const KeyRequest& request) {
+    (void)table;
+    (void)request;
+    return nullptr;
+  }
 };
 
 }  // namespace ledra

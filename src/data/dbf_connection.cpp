@@ -6,6 +6,7 @@
 #include "common/platform.h"
 #include "data/dbf_table.h"
 #include "data/query.h"
+#include "data/search_keys.h"
 
 namespace ledra {
 
@@ -52,6 +53,18 @@ class DbfConnection : public Connection {
     FileSystem& fs = Files();
     Text path = FindTableFile(fs, folder_, q.table);
     return std::make_shared<dbf::DbfResultSet>(dbf::OpenTable(fs, path, q.table), q.table, q);
+  }
+
+  std::shared_ptr<KeyedRows> OpenMatches(const Text& table, const KeyRequest& request) override {
+    FileSystem* fs = Sys().files;
+    Text name;
+    try {
+      name = dbf::ParseQuery(u"select * from " + table).table;  // the names a query accepts
+    } catch (...) {
+      return nullptr;
+    }
+    if (!fs) return nullptr;
+    return OpenKeyedRows(*fs, folder_, name, request, [&] { return FindTableFile(*fs, folder_, name); });
   }
 
  private:

@@ -1,11 +1,14 @@
 // The contact search behind FindContact and FindList: the supplier table,
 // then the customer table, tested row by row.
 //
-// A search by number or by words reads every row of both tables (hundreds of
-// thousands in a large company), so the row loop reads only the columns the
-// request needs, builds its keys in buffers reused from row to row, and asks
-// for the time only every so many rows to decide whether to let the host's
-// window messages through.
+// A search by number, words or letter takes its rows from the tables' search
+// keys when the engine keeps them (data/search_keys.h): only the rows the
+// keys say match are read, and each is tested here as a scanned row is.
+// Otherwise it reads every row of both tables (hundreds of thousands in a
+// large company), so the row loop reads only the columns the request needs,
+// builds its keys in buffers reused from row to row, and asks for the time
+// only every so many rows to decide whether to let the host's window
+// messages through.
 #include <cmath>
 #include <initializer_list>
 
@@ -14,6 +17,7 @@
 #include "common/text_matching.h"
 #include "common/vars.h"
 #include "data/data_source.h"
+#include "data/search_keys.h"
 #include "session/session.h"
 
 namespace ledra {
@@ -108,25 +112,6 @@ struct ScanColumn {
   bool gone() const { return failures >= kColumnGiveUp; }
 };
 
-// Upper case of the printable ASCII characters as the regional settings make
-// it; when it is the plain one, ASCII values skip the locale call per row.
-bool PlainAsciiUpper() {
-  Text lower;
-  Text upper;
-  for (char16_t c = 32; c < 127; ++c) {
-    lower += c;
-    upper += (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c;
-  }
-  return UCase(lower) == upper;
-}
-
-bool IsAscii(const Text& s) {
-  for (char16_t c : s) {
-    if (c >= 128) return false;
-  }
-  return true;
-}
-
 class RowScanner {
  public:
   RowScanner(Procedure& proc, bool plain_upper) : proc_(proc), plain_upper_(plain_upper) {}
@@ -166,39 +151,10 @@ class RowScanner {
   }
 
   // Appends WordsOnly(value); values come trimmed from Read.
-  void AppendWords(const Text& value, Text& out) const {
-    if (!plain_upper_ || !IsAscii(value)) {
-      out += WordsOnly(value);
-      return;
-    }
-    bool previous_word = true;
-    for (size_t i = 0; i < value.size(); ++i) {
-      char16_t c = value[i];
-      if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 32);
-      if ((c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9')) {
-        if (!previous_word) out += u',';
-        out += c;
-        previous_word = true;
-      } else {
-        previous_word = false;
-      }
-    }
-  }
+  void AppendWords(const Text& value, Text& out) const { AppendRowWords(value, plain_upper_, out); }
 
   // The upper-cased first character of the (trimmed) value, "" for none.
-  void Initial(const Text& value, Text& out) const {
-    if (value.empty()) {
-      out.clear();
-      return;
-    }
-    char16_t c = value[0];
-    if (plain_upper_ && c < 128) {
-      if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 32);
-      out.assign(1, c);
-    } else {
-      out = UCase(Text(1, c));
-    }
-  }
+  void Initial(const Text& value, Text& out) const { RowInitial(value, plain_upper_, out); }
 
  private:
   Procedure& proc_;
@@ -270,8 +226,13 @@ Text Session::FindReal(const Text& rd) {
   int16_t count = 0;
   std::shared_ptr<ResultSet> rs;
 
-  for (const char16_t* code : {u"pn", u"sn"}) {
-    const Text t = code;
+  // A row from the keys that no longer matches, or one gone from the file,
+  // means the keys were stale: they are built anew and the search starts
+  // over from the supplier table; the third time it scans.
+  int attempt = 0;
+  size_t pass = 0;
+  while (pass < 2) {
+    const Text t = pass++ == 0 ? u"pn" : u"sn";
 
     Text filter;
     if (by_id) {
@@ -286,7 +247,24 @@ Text Session::FindReal(const Text& rd) {
     if (!filter.empty()) sql += u" where " + filter;
 
     rs.reset();
-    bool opened = proc.Step([&] {
+    std::shared_ptr<KeyedRows> keyed;
+    if (conn_ && !by_id && attempt < 2) {
+      KeyRequest kr;
+      kr.tel_column = t + u"_teleno";
+      kr.contact_column = t + u"_Contact";
+      kr.name_column = t + u"_Name";
+      kr.tel = tel;
+      kr.text = text;
+      kr.has_text = has_text;
+      kr.begin = begin;
+      kr.has_begin = has_begin;
+      // The rows this pass takes at most: up to the limit, at least one.
+      const int limit = list_mode ? max_find : 2;
+      kr.max_rows = static_cast<size_t>(std::max(1, limit - count));
+      keyed = conn_->OpenMatches(prefix + t + u"ame", kr);
+      rs = keyed;
+    }
+    bool opened = keyed || proc.Step([&] {
       if (!conn_) Raise(Err::ObjectNotSet);
       rs = conn_->OpenResultset(sql);
     });
@@ -318,6 +296,7 @@ Text Session::FindReal(const Text& rd) {
       return found;
     }
 
+    bool stale = false;
     ScanColumn tel_column{t + u"_teleno"};
     ScanColumn contact_column{t + u"_Contact"};
     ScanColumn name_column{t + u"_Name"};
@@ -356,6 +335,10 @@ Text Session::FindReal(const Text& rd) {
       bool match = tel_key.find(tel) != Text::npos;
       if (!match && has_text) match = WordsMatch(words, text);
       if (!match && has_begin) match = begin == words;
+      if (keyed && !match) {
+        stale = true;
+        break;
+      }
 
       if (match) {
         proc.Step([&] {
@@ -380,6 +363,13 @@ Text Session::FindReal(const Text& rd) {
 
       if (!proc.Step([&] { rs->MoveNext(); })) break;
       yielder.AfterRow();
+    }
+    if (keyed && (stale || !keyed->Complete())) {
+      keyed->Stale();
+      ++attempt;
+      answer.clear();
+      count = 0;
+      pass = 0;
     }
   }
   rs.reset();

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -42,6 +43,11 @@ class MemoryFiles : public FileSystem {
   size_t read_chunk = 0;
   // Folders whose listing fails (the listing is then empty).
   bool list_fails = false;
+  // Runs before every read of any file (a test may change the file there).
+  std::function<void(const Text& path, uint64_t offset)> before_read;
+  // A file's last-write time follows its content unless pinned here, as a
+  // file system with coarse time stamps would leave it after a quick edit.
+  std::map<Text, int64_t> pinned_write_time;
 
   std::unique_ptr<DataFile> OpenShared(const Text& path, Text* error) override {
     auto it = files_.find(path);
@@ -50,7 +56,7 @@ class MemoryFiles : public FileSystem {
       return nullptr;
     }
     ++opens_;
-    return std::make_unique<File>(it->second, open_, this);
+    return std::make_unique<File>(path, it->second, open_, this);
   }
 
   std::vector<Text> List(const Text& folder) override {
@@ -86,13 +92,14 @@ class MemoryFiles : public FileSystem {
  private:
   class File : public DataFile {
    public:
-    File(Bytes bytes, std::shared_ptr<int> open, const MemoryFiles* owner)
-        : bytes_(std::move(bytes)), open_(std::move(open)), fail_from_(owner->fail_reads_from),
-          chunk_(owner->read_chunk) {
+    File(Text path, Bytes bytes, std::shared_ptr<int> open, const MemoryFiles* owner)
+        : path_(std::move(path)), bytes_(std::move(bytes)), open_(std::move(open)), owner_(owner),
+          fail_from_(owner->fail_reads_from), chunk_(owner->read_chunk) {
       ++*open_;
     }
     ~File() override { --*open_; }
     int64_t ReadAt(uint64_t offset, void* buf, size_t n) override {
+      if (owner_->before_read) owner_->before_read(path_, offset);
       if (offset >= fail_from_) return -1;
       const std::string& b = *bytes_;
       if (offset >= b.size()) return 0;
@@ -103,10 +110,19 @@ class MemoryFiles : public FileSystem {
       return static_cast<int64_t>(take);
     }
     int64_t Size() override { return static_cast<int64_t>(bytes_->size()); }
+    int64_t LastWriteTime() override {
+      auto pinned = owner_->pinned_write_time.find(path_);
+      if (pinned != owner_->pinned_write_time.end()) return pinned->second;
+      uint64_t h = 14695981039346656037ull;  // FNV-1a of the content
+      for (unsigned char c : *bytes_) h = (h ^ c) * 1099511628211ull;
+      return static_cast<int64_t>(h >> 1);
+    }
 
    private:
+    Text path_;
     Bytes bytes_;
     std::shared_ptr<int> open_;
+    const MemoryFiles* owner_;
     uint64_t fail_from_;
     size_t chunk_;
   };

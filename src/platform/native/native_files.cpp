@@ -41,6 +41,12 @@ class PosixFile : public DataFile {
     return st.st_size;
   }
 
+  int64_t LastWriteTime() override {
+    struct stat st;
+    if (::fstat(fd_, &st) != 0) return -1;
+    return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  }
+
  private:
   int fd_;
 };

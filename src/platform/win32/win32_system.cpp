@@ -118,6 +118,11 @@ class Win32DataFile : public DataFile {
     LARGE_INTEGER s;
     return GetFileSizeEx(h_, &s) ? s.QuadPart : -1;
   }
+  int64_t LastWriteTime() override {
+    FILETIME written;
+    if (!GetFileTime(h_, nullptr, nullptr, &written)) return -1;
+    return static_cast<int64_t>((static_cast<uint64_t>(written.dwHighDateTime) << 32) | written.dwLowDateTime);
+  }
 
  private:
   HANDLE h_;
