@@ -88,6 +88,7 @@ void RowInitial(const Text& value, bool plain_upper, Text& out) {
 namespace {
 
 constexpr uint32_t kBlockRows = 64;  // rows between two stored segment offsets
+constexpr uint32_t kWindowRows = 16 * kBlockRows;  // rows a letter listing takes at a time
 
 // Row flags.
 constexpr uint8_t kDeleted = 1;
@@ -125,13 +126,17 @@ struct KeyPart {
   ~KeyPart() { g_bytes -= counted; }
 
   void Seal() {
-    tel.shrink_to_fit();
-    tel_at.shrink_to_fit();
-    words.shrink_to_fit();
-    words_at.shrink_to_fit();
-    initial.shrink_to_fit();
-    prefix.shrink_to_fit();
-    flags.shrink_to_fit();
+    // Copied down only when much room is spare.
+    auto fit = [](auto& v) {
+      if (v.capacity() - v.size() > v.size() / 8) v.shrink_to_fit();
+    };
+    fit(tel);
+    fit(tel_at);
+    fit(words);
+    fit(words_at);
+    fit(initial);
+    fit(prefix);
+    fit(flags);
     counted = sizeof(*this) + tel.capacity() + words.capacity() + 4 * (tel_at.capacity() + words_at.capacity()) +
               2 * initial.capacity() + prefix.capacity() + flags.capacity();
     g_bytes += counted;
@@ -255,11 +260,12 @@ class PartBuilder {
     part_->first = first;
     part_->has_words = words;
     ascii_same_ = AsciiDecodesToItself(text);
+    for (int c = 0; c < 256; ++c) dialling_[c] = (c >= '0' && c <= '9') || c == '*' || c == '#';
   }
 
   void Reserve(uint64_t rows) {
     size_t n = static_cast<size_t>(rows);
-    part_->tel.reserve(n * 12);
+    part_->tel.reserve(n * 14);
     part_->initial.reserve(n);
     part_->prefix.reserve(2 * n);
     part_->flags.reserve(n);
@@ -286,17 +292,20 @@ class PartBuilder {
 
     // Telephone: the dialling characters lie below 0x40 in every code
     // page, where no byte of a multi-byte character does.
-    if (!dbf::IsNull(h_, *c_.tel, rec)) {
-      const uint8_t* t = rec + c_.tel->offset;
-      const size_t n = dbf::TextLength(h_, *c_.tel, rec);
-      for (size_t i = 0; i < n; ++i) {
-        const uint8_t b = t[i];
-        if ((b >= '0' && b <= '9') || b == '*' || b == '#') p.tel += static_cast<char>(b);
-      }
+    const size_t tel_n = dbf::IsNull(h_, *c_.tel, rec) ? 0 : dbf::TextLength(h_, *c_.tel, rec);
+    const size_t tel_at = p.tel.size();
+    p.tel.resize(tel_at + tel_n + 1);
+    char* o = &p.tel[tel_at];
+    const uint8_t* t = rec + c_.tel->offset;
+    for (size_t i = 0; i < tel_n; ++i) {
+      *o = static_cast<char>(t[i]);
+      o += dialling_[t[i]];
     }
-    p.tel += kTelEnd;
+    *o++ = kTelEnd;
+    p.tel.resize(static_cast<size_t>(o - p.tel.data()));
 
-    // Name: initial, and what the ">=" filter compares.
+    // Name: what the ">=" filter compares (the stored bytes, trailing blanks
+    // being the padding either side gets), and the initial.
     const uint8_t* name = nullptr;
     size_t name_n = 0;
     if (dbf::IsNull(h_, *c_.name, rec)) {
@@ -304,7 +313,6 @@ class PartBuilder {
     } else {
       name = rec + c_.name->offset;
       name_n = dbf::TextLength(h_, *c_.name, rec);
-      while (name_n > 0 && name[name_n - 1] == ' ') --name_n;
     }
     p.prefix.push_back(name_n > 0 ? name[0] : ' ');
     p.prefix.push_back(name_n > 1 ? name[1] : ' ');
@@ -324,7 +332,9 @@ class PartBuilder {
       if (b >= 'a' && b <= 'z') b -= 32;
       p.initial.push_back(b);
     } else {
-      text_.Decode(name + lead, name_n - lead, &value_);
+      size_t end = name_n;
+      while (end > lead && name[end - 1] == ' ') --end;
+      text_.Decode(name + lead, end - lead, &value_);
       RowInitial(value_, plain_upper_, initial_);
       if (initial_.empty()) {
         flags |= kNoInitial;
@@ -384,6 +394,7 @@ class PartBuilder {
   Columns c_;
   bool plain_upper_;
   bool ascii_same_ = false;
+  uint8_t dialling_[256];
   std::shared_ptr<KeyPart> part_;
   Text value_;
   Text initial_;
@@ -657,20 +668,37 @@ bool BeginMatches(const KeyPart& p, uint32_t i, const Plan& plan) {
 // The record numbers of the first max_rows rows that match, in order.
 std::vector<uint64_t> Matches(const Keys& k, const Plan& plan, size_t max_rows) {
   std::vector<uint64_t> out;
-  Hits tel(k, plan, true);
-  uint64_t next_tel = tel.Next();
   if (plan.filtered) {
+    // Row by row, since a letter listing usually ends after a few hundred
+    // rows; the telephones are searched a window of rows at a time.
+    std::vector<uint32_t> tel_rows;
     for (const auto& part : k.parts) {
       const KeyPart& p = *part;
-      for (uint32_t i = 0; i < p.rows && out.size() < max_rows; ++i) {
-        const uint64_t r = p.first + i;
-        while (next_tel < r) next_tel = tel.Next();
-        if (p.flags[i] & kDeleted) continue;
-        if ((next_tel == r || BeginMatches(p, i, plan)) && PassesFilter(p, i, plan.filter)) out.push_back(r);
+      for (uint32_t ws = 0; ws < p.rows && out.size() < max_rows; ws += kWindowRows) {
+        const uint32_t we = std::min<uint32_t>(ws + kWindowRows, p.rows);
+        tel_rows.clear();
+        if (plan.tel == Plan::Mode::Find) {
+          size_t from = p.tel_at[ws / kBlockRows];
+          const size_t to = we < p.rows ? p.tel_at[we / kBlockRows] : p.tel.size();
+          for (size_t hit; (hit = FindBytes(p.tel, from, to, plan.tel_needle)) != std::string::npos;) {
+            Segment seg = SegmentAt(p.tel, p.tel_at, kTelEnd, hit);
+            tel_rows.push_back(seg.row);
+            from = seg.end + 1;
+          }
+        }
+        size_t next = 0;
+        for (uint32_t i = ws; i < we && out.size() < max_rows; ++i) {
+          if (p.flags[i] & kDeleted) continue;
+          while (next < tel_rows.size() && tel_rows[next] < i) ++next;
+          const bool tel_hit = plan.tel == Plan::Mode::All || (next < tel_rows.size() && tel_rows[next] == i);
+          if ((tel_hit || BeginMatches(p, i, plan)) && PassesFilter(p, i, plan.filter)) out.push_back(p.first + i);
+        }
       }
     }
     return out;
   }
+  Hits tel(k, plan, true);
+  uint64_t next_tel = tel.Next();
   Hits text(k, plan, false);
   uint64_t next_text = text.Next();
   while (out.size() < max_rows) {
