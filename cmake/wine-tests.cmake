@@ -47,7 +47,11 @@ add_vbs_test(data_source tests/wine/data_source.vbs ${SAMPLE_WIN})
 add_vbs_test(host_lookup tests/wine/host_lookup.vbs ${SAMPLE_WIN})
 add_test(NAME same_answers COMMAND bash ${CMAKE_SOURCE_DIR}/tests/wine/same_answers.sh ${LEDRA_NATIVE_DIR}/ledra ${SAMPLE})
 set_tests_properties(same_answers PROPERTIES TIMEOUT 300 ENVIRONMENT "LEDRA_DLL=${CMAKE_BINARY_DIR}/LedraII.dll")
-set_tests_properties(data_source host_lookup same_answers PROPERTIES FIXTURES_REQUIRED sample)
+# Callers in international format with MatchLastDigits set by reg add.
+add_test(NAME last_digits COMMAND bash ${CMAKE_SOURCE_DIR}/tests/wine/last_digits.sh ${SAMPLE})
+set_tests_properties(last_digits PROPERTIES TIMEOUT 300 ENVIRONMENT "LEDRA_DLL=${CMAKE_BINARY_DIR}/LedraII.dll"
+                     PASS_REGULAR_EXPRESSION "last digits: all passed" FAIL_REGULAR_EXPRESSION "FAIL ")
+set_tests_properties(data_source host_lookup same_answers last_digits PROPERTIES FIXTURES_REQUIRED sample)
 
 # ledra.exe on the real Win32 platform finds the same caller.
 add_test(NAME ledra_exe COMMAND ${WINE_RUN} ${CMAKE_BINARY_DIR}/ledra.exe lookup "01234 567890" --dbfile ${SAMPLE_WIN}\\a_sname.dbf)

@@ -64,6 +64,16 @@ Text DigitsOnly(const Text& source, bool keep_format) {
   return r;
 }
 
+Text LastDigits(const Text& dialling, int n) {
+  if (n <= 0) return dialling;
+  Text digits;
+  for (char16_t c : dialling) {
+    if (IsDigit(c)) digits += c;
+  }
+  if (digits.size() <= static_cast<size_t>(n)) return dialling;
+  return digits.substr(digits.size() - n);
+}
+
 Text WordsOnly(const Text& source) {
   Procedure proc(u" @ basGlobal.WordsOnly");
   Text r;

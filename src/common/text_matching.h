@@ -12,6 +12,10 @@ namespace ledra {
 // Dialling characters only ("0123456789*#"); with keep_format, ".()+" that a
 // digit follows and single blanks between groups stay as well.
 Text DigitsOnly(const Text& source, bool keep_format);
+// The last n digits of a number in dialling characters, when it has more than
+// n digits and n > 0; otherwise the number unchanged. Used to match a caller's
+// international form against the national form a table holds.
+Text LastDigits(const Text& dialling, int n);
 // Upper-case words of A-Z and 0-9, comma-separated; other runs become one ",".
 Text WordsOnly(const Text& source);
 // True when every comma-separated word of words begins a word of target.

@@ -207,6 +207,9 @@ Text Session::FindReal(const Text& rd) {
   proc.Step([&] { id = CStr(GetVar(rd, u"Id", Text(u"#"))); });
   proc.Step([&] { begin = CStr(GetVar(rd, u"Begin", Text(u"#"))); });
   proc.Step([&] { tel = CStr(GetVar(rd, u"Tel", Text(u"#"))); });
+  // A number in international form is matched on its last digits when the
+  // administrator asked for it; the answer still echoes the request's "Tel".
+  proc.Step([&] { tel = LastDigits(tel, match_last_digits_); });
   proc.Step([&] { text = CStr(GetVar(rd, u"Text", Text(u"#"))); });
   proc.Step([&] { tel_given = GetVar(rd, u"Tel"); });
   proc.Step([&] { nice_tel = GetVar(rd, u"NiceTel"); });

@@ -82,6 +82,7 @@ class Session {
   const Text& data_path() const { return data_path_; }
   bool use_suppliers() const { return use_suppliers_; }
   bool use_customers() const { return use_customers_; }
+  int match_last_digits() const { return match_last_digits_; }
   bool connected() const { return conn_ != nullptr; }
 
  private:
@@ -102,6 +103,7 @@ class Session {
   Text table_prefix_;
   bool use_suppliers_ = false;
   bool use_customers_ = false;
+  int match_last_digits_ = 0;  // MatchLastDigits: 0 off, else 6 to 15
 };
 
 }  // namespace ledra

@@ -1,5 +1,10 @@
 // The settings a Session derives from the host's record at Initialize: the
-// table prefix, the data folder and the two table switches.
+// table prefix, the data folder and the two table switches; and the one
+// setting of its own, read from the registry: MatchLastDigits.
+#include <algorithm>
+#include <optional>
+#include <string>
+
 #include "common/errors.h"
 #include "common/file_registry.h"
 #include "common/vars.h"
@@ -13,6 +18,54 @@ namespace {
 // tables live in its "data" subfolder.
 constexpr const char16_t* kLedraKey = u"SOFTWARE\\Kestrin\\Ledra Client\\System";
 constexpr const char16_t* kLedraPathValue = u"PathToLedra";
+
+// Matching a caller's number on its last digits is an administrator's choice
+// for the whole machine (a user's own value wins). It is a registry value, not
+// a key of the settings record: the configuration dialog writes that record
+// whole, with its own keys only, and would drop it.
+constexpr const char16_t* kOwnKey = u"Software\\LedraII";
+constexpr const char16_t* kMatchLastDigitsValue = u"MatchLastDigits";
+constexpr int kMinLastDigits = 6;
+constexpr int kMaxLastDigits = 15;
+constexpr uint32_t kRegSz = 1, kRegExpandSz = 2, kRegDword = 4;
+
+// The value as text (a DWORD in decimal); nullopt when it is not there.
+std::optional<std::string> RawSetting(uint32_t root) {
+  Registry* reg = Sys().registry;
+  Registry::Key key = 0;
+  if (!reg || reg->OpenKey(root, kOwnKey, &key) != 0) return std::nullopt;
+  uint8_t data[64] = {};
+  uint32_t type = 0;
+  uint32_t size = sizeof data - 1;
+  long rc = reg->QueryValue(key, kMatchLastDigitsValue, &type, data, &size);
+  reg->CloseKey(key);
+  if (rc != 0) return std::nullopt;
+  if (type == kRegDword && size == 4) {
+    uint32_t v = data[0] | data[1] << 8 | data[2] << 16 | static_cast<uint32_t>(data[3]) << 24;
+    return std::to_string(v);
+  }
+  if (type != kRegSz && type != kRegExpandSz) return "(a value of registry type " + std::to_string(type) + ")";
+  std::string text(reinterpret_cast<const char*>(data), std::min<size_t>(size, sizeof data - 1));
+  return text.substr(0, text.find('\0'));
+}
+
+// 0 (off) for an absent or zero value; N for a whole number from 6 to 15;
+// anything else is off as well, and said in the log.
+int MatchLastDigitsSetting(Procedure& proc) {
+  std::optional<std::string> raw = RawSetting(Registry::kCurrentUser);
+  if (!raw) raw = RawSetting(Registry::kLocalMachine);
+  if (!raw) return 0;
+  std::string t = *raw;
+  t.erase(0, t.find_first_not_of(" \t"));
+  t.erase(t.find_last_not_of(" \t") + 1);
+  int n = -1;
+  if (!t.empty() && t.size() <= 9 && t.find_first_not_of("0123456789") == std::string::npos) n = std::stoi(t);
+  if (n == 0) return 0;
+  if (n >= kMinLastDigits && n <= kMaxLastDigits) return n;
+  proc.Log(u"MatchLastDigits is \"" + Sys().locale->FromAnsi(*raw) + u"\": a whole number from 6 to 15 was expected;" +
+           u" numbers are matched on all their digits");
+  return 0;
+}
 
 }  // namespace
 
@@ -41,6 +94,7 @@ Var Session::InitializeReal() {
   proc.Step([&] { data_path_ = folder; });
   proc.Step([&] { use_suppliers_ = CBool(GetVar(data_rd_, u"UseSuppliers", Var::Integer(1))); });
   proc.Step([&] { use_customers_ = CBool(GetVar(data_rd_, u"UseCustomers", Var::Integer(1))); });
+  proc.Step([&] { match_last_digits_ = MatchLastDigitsSetting(proc); });
   return Var();
 }
 

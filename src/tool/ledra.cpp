@@ -7,6 +7,7 @@
 #include "common/platform.h"
 #include "common/errors.h"
 #include "common/file_registry.h"
+#include "common/text_matching.h"
 #include "common/vars.h"
 #include "data/dbf_connection.h"
 #include "session/session.h"
@@ -110,8 +111,14 @@ int Lookup(const Options& o, std::ostream& out) {
   Text answer = host.session.FindContact(rd);
   PrintVars(out, o, answer);
   std::string digits = Get(answer, u"Tel");
+  const int last = host.session.match_last_digits();
+  std::string searched = U8(LastDigits(FromUtf8(digits), last));
+  if (searched != digits) {
+    out << "MatchLastDigits " << last << ": " << digits << " is searched as its last " << last << " digits, "
+        << searched << "\n";
+  }
   if (Get(answer, u"Result") != "Success") {
-    out << "No contact found for " << o.words[0] << " (digits searched: " << (digits.empty() ? "none" : digits)
+    out << "No contact found for " << o.words[0] << " (digits searched: " << (searched.empty() ? "none" : searched)
         << ", " << Get(answer, u"Speed") << " s)\n";
     PrintLoadFailure(out, host);
     return 1;
@@ -249,6 +256,10 @@ int Check(const Options& o, std::ostream& out) {
   out << "settings    DBFile=" << (o.dbfile.empty() ? "(none: the accounting application's folder)" : o.dbfile) << "\n";
   out << "prefix      " << U8(s.table_prefix()) << "\n";
   out << "folder      " << U8(s.data_path()) << "\n";
+  out << "numbers     "
+      << (s.match_last_digits() ? "matched on their last " + std::to_string(s.match_last_digits()) + " digits"
+                                : std::string("matched on all their digits"))
+      << " (MatchLastDigits)\n";
   out << "data source Ledra II SP" << s.instance_no() << ": " << U8(host.load) << "\n";
   // A data source that opens keeps the folder it was registered with, which
   // may not be the folder of the settings.

@@ -56,6 +56,7 @@ TEST_F(LedraToolTest, ExitCodesAndWhatIsPrinted) {
       {{"list", "--letter", "H"}, 0, "snHARR01"},
       {{"lookup", "01234 567890", "--vars"}, 0, "{Id(S8)=pnACME01}{Name(S7)=J Smith}"},
       {{"check"}, 0, "  code page  1252 (mark 0x03)\n"},
+      {{"check"}, 0, "numbers     matched on all their digits (MatchLastDigits)\n"},
       {{"lookup"}, 2, ""},
       {{"frobnicate"}, 2, ""},
       {{"list", "--letter"}, 2, ""},
@@ -64,6 +65,20 @@ TEST_F(LedraToolTest, ExitCodesAndWhatIsPrinted) {
     EXPECT_EQ(Run(c.args), c.code) << c.args[0] << "\n" << out.str() << err.str();
     EXPECT_NE(out.str().find(c.shown), std::string::npos) << c.args[0] << "\n" << out.str();
   }
+}
+
+TEST_F(LedraToolTest, MatchLastDigitsIsShownWhereItActs) {
+  sys.registry.SetText(Registry::kLocalMachine, u"Software\\LedraII", u"MatchLastDigits", u"9");
+  EXPECT_EQ(Run({"lookup", "+44 1234 567890"}), 0) << out.str();
+  EXPECT_NE(out.str().find("MatchLastDigits 9: 441234567890 is searched as its last 9 digits, 234567890\n"
+                           "Caller +44 1234 567890 is the supplier Acme Ltd\n"),
+            std::string::npos)
+      << out.str();
+  Run({"lookup", "2201"});
+  EXPECT_EQ(out.str().find("MatchLastDigits"), std::string::npos) << out.str();
+  EXPECT_EQ(Run({"check"}), 0);
+  EXPECT_NE(out.str().find("numbers     matched on their last 9 digits (MatchLastDigits)\n"), std::string::npos)
+      << out.str();
 }
 
 TEST_F(LedraToolTest, ExportWritesEveryLiveContactAsCsv) {

@@ -284,28 +284,62 @@ TEST_F(SearchTest, WordsMatchAtTheStartOfWordsOfEitherColumn) {
   }
 }
 
+// Every row runs with MatchLastDigits off and at 9: a request of 9 digits or
+// fewer is matched alike, a longer one on its last 9 digits when it is on.
 TEST_F(SearchTest, TelephoneMatchesAnyRunOfTheStoredDigits) {
   struct Row {
     const char16_t* request;
     const char16_t* stored;
-    bool found;
+    bool found;          // MatchLastDigits off
+    bool found_on_last;  // MatchLastDigits 9
   };
   const Row rows[] = {
-      {u"{Tel=3456}", u"0123 456789", true},
-      {u"{Tel=0123456789}", u"(0123) 456-789", true},
-      {u"{Tel=+44 123 456789}", u"0123 456789", false},
-      {u"{Tel=*31#}", u"*31#0123", true},
+      {u"{Tel=3456}", u"0123 456789", true, true},
+      {u"{Tel=0123456789}", u"(0123) 456-789", true, true},
+      {u"{Tel=+44 123 456789}", u"0123 456789", false, true},
+      {u"{Tel=*31#}", u"*31#0123", true, true},
       // Without a number the absent marker # is looked for.
-      {u"", u"0123 #456", true},
-      {u"{NiceTel=1}", u"0123 456", false},
-      {u"{Tel=abc}", u"0123 #456", true},
+      {u"", u"0123 #456", true, true},
+      {u"{NiceTel=1}", u"0123 456", false, false},
+      {u"{Tel=abc}", u"0123 #456", true, true},
+      // International and national forms of one number.
+      {u"{Tel=+44 1234 567890}", u"01234 567890", false, true},
+      {u"{Tel=0044 1234 567890}", u"01234 567890", false, true},
+      {u"{Tel=441234567890}", u"01234 567890", false, true},
+      {u"{Tel=01234 567890}", u"+44 1234 567890", false, true},
+      // Found by all its digits only thanks to the "(0)" stored with it.
+      {u"{Tel=01234 567890}", u"+44 (0)1234 567890", true, true},
+      {u"{Tel=01234 567890}", u"01234 567890", true, true},
+      {u"{Tel=+44 1234 567891}", u"01234 567890", false, false},
+      // Extensions stay as they are: short numbers are not cut.
+      {u"{Tel=2201}", u"0161 496 2201", true, true},
+      {u"{Tel=2201}", u"2201", true, true},
+      {u"{Tel=123456789}", u"0123456789", true, true},
   };
-  for (const Row& r : rows) {
-    SCOPED_TRACE(U8(r.request) + " / " + U8(r.stored));
-    Suppliers({{u"T1", u"Tel Ltd", u"", r.stored}});
-    Text answer = s.FindContact(r.request);
-    EXPECT_EQ(U8(Str(GetVar(answer, u"Result"))), r.found ? "Success" : "Fail");
+  for (const char16_t* setting : {u"0", u"9"}) {
+    sys.registry.SetText(Registry::kLocalMachine, u"Software\\LedraII", u"MatchLastDigits", setting);
+    s.Initialize(u"{DBFile=C:\\Acc\\a_sname.dbf}", u"", nullptr);
+    for (const Row& r : rows) {
+      SCOPED_TRACE(U8(r.request) + " / " + U8(r.stored) + " with MatchLastDigits " + U8(setting));
+      Suppliers({{u"T1", u"Tel Ltd", u"", r.stored}});
+      Text answer = s.FindContact(r.request);
+      bool on = setting == Text(u"9");
+      EXPECT_EQ(U8(Str(GetVar(answer, u"Result"))), (on ? r.found_on_last : r.found) ? "Success" : "Fail");
+    }
   }
+  EXPECT_TRUE(sys.Failures().empty()) << ::testing::PrintToString(sys.Failures());
+}
+
+// The answer echoes the request's number, not the digits searched.
+TEST_F(SearchTest, MatchOnLastDigitsEchoesTheWholeNumber) {
+  sys.registry.SetText(Registry::kLocalMachine, u"Software\\LedraII", u"MatchLastDigits", u"9");
+  s.Initialize(u"{DBFile=C:\\Acc\\a_sname.dbf}", u"", nullptr);
+  Customers({kAcme});
+  Text found = s.FindContact(u"{Tel=+44 1234 567890}{NiceTel=+44 1234 567890}");
+  EXPECT_EQ(U8(Str(GetVar(found, u"Id"))), "snACME01");
+  EXPECT_EQ(U8(Str(GetVar(found, u"Tel"))), "441234567890");
+  Text missing = s.FindContact(u"{Tel=+44 1234 000000}");
+  EXPECT_EQ(U8(Str(GetVar(missing, u"Tel"))), "441234000000");
 }
 
 TEST_F(SearchTest, RequestWithoutNumberListsTheRowsWithAHash) {

@@ -124,5 +124,54 @@ TEST_F(SettingsTest, InstallAndUninitializeWorkersAnswerNothing) {
   EXPECT_TRUE(sys.Failures().empty());
 }
 
+// MatchLastDigits: text or DWORD, the user's value before the machine's; 0 and
+// an absent value are off silently, anything else not from 6 to 15 is off and
+// logged once per Initialize.
+TEST(SettingsValues, MatchLastDigits) {
+  struct Row {
+    const char* name;
+    uint32_t machine_type;  // 0: no value
+    std::string machine;
+    uint32_t user_type;
+    std::string user;
+    int expected;
+    bool logged;
+  };
+  const std::string dword9("\x09\0\0\0", 4), dword16("\x10\0\0\0", 4), dword_big("\0\0\0\x80", 4);
+  const Row rows[] = {
+      {"absent", 0, "", 0, "", 0, false},
+      {"text", 1, "9", 0, "", 9, false},
+      {"text with blanks", 1, " 10 ", 0, "", 10, false},
+      {"DWORD", 4, dword9, 0, "", 9, false},
+      {"lowest", 1, "6", 0, "", 6, false},
+      {"highest", 1, "15", 0, "", 15, false},
+      {"zero is off", 1, "0", 0, "", 0, false},
+      {"the user's value wins", 1, "9", 1, "11", 11, false},
+      {"the user's invalid value wins too", 1, "9", 1, "x", 0, true},
+      {"too few", 1, "5", 0, "", 0, true},
+      {"too many", 4, dword16, 0, "", 0, true},
+      {"a huge DWORD", 4, dword_big, 0, "", 0, true},
+      {"not a number", 1, "nine", 0, "", 0, true},
+      {"negative", 1, "-9", 0, "", 0, true},
+      {"a fraction", 1, "9.5", 0, "", 0, true},
+      {"empty text", 1, "", 0, "", 0, true},
+      {"another type", 3, dword9, 0, "", 0, true},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    testing::FakePlatform sys;
+    const Text key = u"Software\\LedraII";
+    if (r.machine_type) sys.registry.SetRaw(Registry::kLocalMachine, key, u"MatchLastDigits", r.machine_type, r.machine);
+    if (r.user_type) sys.registry.SetRaw(Registry::kCurrentUser, key, u"MatchLastDigits", r.user_type, r.user);
+    Session s;
+    s.Initialize(u"", u"", nullptr);
+    EXPECT_EQ(s.match_last_digits(), r.expected);
+    std::vector<std::string> failures = sys.Failures();
+    ASSERT_EQ(failures.size(), r.logged ? 1u : 0u) << ::testing::PrintToString(failures);
+    if (r.logged) EXPECT_NE(failures[0].find("MatchLastDigits is"), std::string::npos) << failures[0];
+    EXPECT_EQ(sys.registry.open_handles(), 0);
+  }
+}
+
 }  // namespace
 }  // namespace ledra
