@@ -85,8 +85,8 @@ class Registry {
 };
 
 // Read access to the accounting tables. Files are opened with full sharing
-// and held only while a result set reads them, so the accounting application
-// can always write, pack and reindex.
+// and held only while a batch of rows is read, never between two calls, so
+// the accounting application can always write, pack and reindex.
 class DataFile {
  public:
   virtual ~DataFile() = default;
@@ -94,6 +94,9 @@ class DataFile {
   virtual int64_t ReadAt(uint64_t offset, void* buf, size_t n) = 0;
   // The file's current size, -1 on error.
   virtual int64_t Size() = 0;
+  // Which file this is on its volume: another value once the path names a
+  // new file (a table packed into a copy and renamed). 0 when unknown.
+  virtual uint64_t Identity() { return 0; }
 };
 
 class FileSystem {

@@ -51,7 +51,7 @@ class DbfConnection : public Connection {
     dbf::Query q = dbf::ParseQuery(sql);
     FileSystem& fs = Files();
     Text path = FindTableFile(fs, folder_, q.table);
-    return std::make_shared<dbf::DbfResultSet>(dbf::OpenTable(fs, path, q.table), q.table, q);
+    return std::make_shared<dbf::DbfResultSet>(fs, path, dbf::OpenTable(fs, path, q.table), q.table, q);
   }
 
  private:

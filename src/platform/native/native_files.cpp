@@ -41,6 +41,12 @@ class PosixFile : public DataFile {
     return st.st_size;
   }
 
+  uint64_t Identity() override {
+    struct stat st;
+    if (::fstat(fd_, &st) != 0) return 0;
+    return static_cast<uint64_t>(st.st_ino) ^ (static_cast<uint64_t>(st.st_dev) << 40);
+  }
+
  private:
   int fd_;
 };

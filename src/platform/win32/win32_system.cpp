@@ -118,6 +118,12 @@ class Win32DataFile : public DataFile {
     LARGE_INTEGER s;
     return GetFileSizeEx(h_, &s) ? s.QuadPart : -1;
   }
+  uint64_t Identity() override {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(h_, &info)) return 0;
+    uint64_t index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    return index ^ (static_cast<uint64_t>(info.dwVolumeSerialNumber) << 40);
+  }
 
  private:
   HANDLE h_;
