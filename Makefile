@@ -4,8 +4,12 @@
 JOBS ?= $(shell nproc)
 NATIVE := build/native
 WIN32 := build/win32
+FUZZ := build/fuzz
+TSAN := build/tsan
+FUZZ_SECONDS ?= 300
+FUZZERS := vars dbf query search
 
-.PHONY: all deps native win32 test demo bench clean
+.PHONY: all deps native win32 fuzzers tsan test fuzz demo bench clean
 
 all: native win32
 
@@ -20,9 +24,28 @@ win32: deps
 	@cmake -S . -B $(WIN32) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
 	@cmake --build $(WIN32) -j$(JOBS)
 
-test: native win32
+# The fuzz targets (clang, libFuzzer, ASan, UBSan) and the thread stress
+# test (ThreadSanitizer), each in a tree that builds only them.
+fuzzers: deps
+	@cmake -S . -B $(FUZZ) -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLEDRA_FUZZ=ON >/dev/null
+	@cmake --build $(FUZZ) -j$(JOBS) --target fuzzers
+
+tsan: deps
+	@cmake -S . -B $(TSAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLEDRA_SANITIZE=OFF -DLEDRA_TSAN=ON >/dev/null
+	@cmake --build $(TSAN) -j$(JOBS) --target stress_test
+
+# make test: the unit tests, the Wine tests, a short run of every fuzz
+# target over its seeds and saved crashers, and the thread stress test.
+test: native win32 fuzzers tsan
 	cd $(NATIVE) && ctest --output-on-failure -j$(JOBS)
 	cd $(WIN32) && ctest --output-on-failure
+	cd $(FUZZ) && ctest --output-on-failure
+	cd $(TSAN) && ctest --output-on-failure
+
+# make fuzz: every target for FUZZ_SECONDS (default 300) each.
+fuzz: fuzzers
+	@for t in $(FUZZERS); do scripts/fuzz-run $(FUZZ) $$t $(FUZZ_SECONDS) || exit 1; done
 
 demo: native win32
 	@scripts/demo
