@@ -47,7 +47,7 @@ struct Usage {
   SIZE_T private_usage = 0;   // GetProcessMemoryInfo: PROCESS_MEMORY_COUNTERS_EX.PrivateUsage
   SIZE_T committed = 0;       // VirtualQuery: MEM_COMMIT and MEM_PRIVATE
   unsigned long Handles() const { return handle_count ? handle_count : handle_entries; }
-  unsigned long Bytes() const { return static_cast<unsigned long>(private_usage ? private_usage : committed); }
+  unsigned long long Bytes() const { return private_usage ? private_usage : committed; }
 };
 
 struct HandleEntry {
@@ -101,10 +101,10 @@ Usage Measure() {
 }
 
 void Print(const char* when, const Usage& u) {
-  std::printf("  %-7s handles: %lu (GetProcessHandleCount), %lu (system handle table); private bytes: %lu "
-              "(PrivateUsage), %lu (committed private pages)\n",
-              when, u.handle_count, u.handle_entries, static_cast<unsigned long>(u.private_usage),
-              static_cast<unsigned long>(u.committed));
+  std::printf("  %-7s handles: %lu (GetProcessHandleCount), %lu (system handle table); private bytes: %llu "
+              "(PrivateUsage), %llu (committed private pages)\n",
+              when, u.handle_count, u.handle_entries, static_cast<unsigned long long>(u.private_usage),
+              static_cast<unsigned long long>(u.committed));
 }
 
 // Runs as the other program: an exclusive open (share mode 0), then a
@@ -223,9 +223,9 @@ int main(int argc, char** argv) {
     std::printf("FAIL the handle count grew by %ld\n", static_cast<long>(after.Handles()) - before.Handles());
     ++failures;
   }
-  const long grown = static_cast<long>(after.Bytes()) - static_cast<long>(before.Bytes());
+  const long long grown = static_cast<long long>(after.Bytes()) - static_cast<long long>(before.Bytes());
   if (grown > 256 * 1024) {
-    std::printf("FAIL private bytes grew by %ld\n", grown);
+    std::printf("FAIL private bytes grew by %lld\n", grown);
     ++failures;
   }
 
