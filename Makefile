@@ -3,8 +3,12 @@
 # Windows DLL for x86 and x64, and everything stays under build/.
 JOBS ?= $(shell nproc)
 NATIVE := build/native
+FUZZ := build/fuzz
+TSAN := build/tsan
+FUZZ_SECONDS ?= 300
+FUZZERS := vars dbf query search
 
-.PHONY: all deps native win32 win64 windows test wine-tests demo bench clean
+.PHONY: all deps native win32 win64 windows fuzzers tsan test wine-tests fuzz demo bench clean
 
 all: native windows
 
@@ -26,9 +30,28 @@ win64: deps
 
 windows: win32 win64
 
-test: native windows
+# The fuzz targets (clang, libFuzzer, ASan, UBSan) and the thread stress
+# test (ThreadSanitizer), each in a tree that builds only them.
+fuzzers: deps
+	@cmake -S . -B $(FUZZ) -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLEDRA_FUZZ=ON >/dev/null
+	@cmake --build $(FUZZ) -j$(JOBS) --target fuzzers
+
+tsan: deps
+	@cmake -S . -B $(TSAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLEDRA_SANITIZE=OFF -DLEDRA_TSAN=ON >/dev/null
+	@cmake --build $(TSAN) -j$(JOBS) --target stress_test
+
+# make test: the unit tests, the Wine tests, a short run of every fuzz
+# target over its seeds and saved crashers, and the thread stress test.
+test: native windows fuzzers tsan
 	cd $(NATIVE) && ctest --output-on-failure -j$(JOBS)
 	@scripts/wine-tests
+	cd $(FUZZ) && ctest --output-on-failure
+	cd $(TSAN) && ctest --output-on-failure
+
+# make fuzz: every target for FUZZ_SECONDS (default 300) each.
+fuzz: fuzzers
+	@for t in $(FUZZERS); do scripts/fuzz-run $(FUZZ) $$t $(FUZZ_SECONDS) || exit 1; done
 
 # The Wine tests alone, per architecture this machine runs.
 wine-tests: native windows

@@ -14,6 +14,20 @@ file(GLOB LEDRA_NATIVE_SOURCES CONFIGURE_DEPENDS src/platform/native/*.cpp)
 add_library(ledra_native STATIC ${LEDRA_NATIVE_SOURCES})
 target_link_libraries(ledra_native PUBLIC ledra_core)
 
+# Sample company tables for the demo, the tests and the benchmark.
+add_library(ledra_sample STATIC src/tool/sample_tables.cpp)
+target_include_directories(ledra_sample PUBLIC src)
+target_compile_options(ledra_sample PRIVATE -Wall -Wextra)
+
+# The fuzz targets and the thread stress test live in trees of their own,
+# which build nothing else.
+option(LEDRA_FUZZ "Build the fuzz targets (clang's libFuzzer)" OFF)
+option(LEDRA_TSAN "Build the thread stress test under ThreadSanitizer" OFF)
+if(LEDRA_FUZZ OR LEDRA_TSAN)
+  include(cmake/reliability.cmake)
+  return()
+endif()
+
 find_package(GTest REQUIRED)
 include(GoogleTest)
 file(GLOB LEDRA_TEST_SOURCES CONFIGURE_DEPENDS tests/unit/*.cpp tests/fakes/*.cpp)
@@ -25,10 +39,6 @@ gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 60)
 add_executable(ledra src/tool/ledra.cpp src/tool/main_native.cpp)
 target_link_libraries(ledra PRIVATE ledra_native)
 
-# Sample company tables for the demo, the tests and the benchmark.
-add_library(ledra_sample STATIC src/tool/sample_tables.cpp)
-target_include_directories(ledra_sample PUBLIC src)
-target_compile_options(ledra_sample PRIVATE -Wall -Wextra)
 target_link_libraries(unit_tests PRIVATE ledra_sample)
 
 add_executable(ledra-sample src/tool/main_sample.cpp)

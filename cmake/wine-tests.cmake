@@ -72,3 +72,15 @@ wine_path(LARGE_SAMPLE_WIN ${LARGE_SAMPLE})
 add_test(NAME yield_during_scan COMMAND yield_during_scan ${LARGE_SAMPLE_WIN})
 set_tests_properties(yield_during_scan PROPERTIES FIXTURES_REQUIRED large_sample TIMEOUT 300 DEPENDS ledra_exe
                      ENVIRONMENT "LEDRA_DLL=${CMAKE_BINARY_DIR}/LedraII.dll")
+
+# 2,000 calls and more in one host process: the handle count and private
+# bytes stay flat, and an unfinished cache walk holds no table.
+add_executable(leak_test tests/wine/leak_test.cpp ${GEN}/plgLedraII_i.c)
+target_compile_definitions(leak_test PRIVATE _WIN32_WINNT=0x0601 PSAPI_VERSION=2)
+target_include_directories(leak_test PRIVATE ${GEN})
+add_dependencies(leak_test typelib LedraII)
+target_link_libraries(leak_test PRIVATE ole32 oleaut32 uuid advapi32 psapi ${LEDRA_STATIC_RUNTIME})
+add_test(NAME leak_test COMMAND leak_test ${SAMPLE_WIN})
+set_tests_properties(leak_test PROPERTIES FIXTURES_REQUIRED sample TIMEOUT 300 DEPENDS ledra_exe
+                     ENVIRONMENT "LEDRA_DLL=${CMAKE_BINARY_DIR}/LedraII.dll"
+                     PASS_REGULAR_EXPRESSION "handles and private bytes stayed flat" FAIL_REGULAR_EXPRESSION "FAIL ")

@@ -85,8 +85,8 @@ class Registry {
 };
 
 // Read access to the accounting tables. Files are opened with full sharing
-// and held only while a result set reads them, so the accounting application
-// can always write, pack and reindex.
+// and held only while a batch of rows is read, never between two calls, so
+// the accounting application can always write, pack and reindex.
 class DataFile {
  public:
   virtual ~DataFile() = default;
@@ -97,6 +97,9 @@ class DataFile {
   // When the file was last written, in the platform's own units (only ever
   // compared for equality); -1 when unknown.
   virtual int64_t LastWriteTime() { return -1; }
+  // Which file this is on its volume: another value once the path names a
+  // new file (a table packed into a copy and renamed). 0 when unknown.
+  virtual uint64_t Identity() { return 0; }
 };
 
 class FileSystem {

@@ -52,7 +52,7 @@ class DbfConnection : public Connection {
     dbf::Query q = dbf::ParseQuery(sql);
     FileSystem& fs = Files();
     Text path = FindTableFile(fs, folder_, q.table);
-    return std::make_shared<dbf::DbfResultSet>(dbf::OpenTable(fs, path, q.table), q.table, q);
+    return std::make_shared<dbf::DbfResultSet>(fs, path, dbf::OpenTable(fs, path, q.table), q.table, q);
   }
 
   std::shared_ptr<KeyedRows> OpenMatches(const Text& table, const KeyRequest& request) override {

@@ -1,6 +1,6 @@
 // A connection over a folder of dBase free tables, read by the embedded
-// engine. Opening it touches no file: each result set opens its table,
-// reads it and closes it again when released.
+// engine. Opening it touches no file: each result set opens its table for
+// every block it reads and closes it again at once.
 //
 // The engine answers three query shapes only, the ones the plug-in writes:
 //   select * from TABLE
@@ -31,6 +31,7 @@ constexpr int kDbfBadTable = 40074;        // not a table, or a corrupt header
 constexpr int kDbfCannotOpen = 40075;      // the file system refused to open or read it
 constexpr int kDbfNoCurrentRow = 40076;    // Field() or MoveNext() at the end of data
 constexpr int kDbfTypeMismatch = 40077;    // WHERE on a column that is not text
+constexpr int kDbfTableChanged = 40078;    // packed, replaced or cut while a result set read it
 
 std::shared_ptr<Connection> OpenDbfFolder(const Text& folder);
 

@@ -25,6 +25,26 @@ size_t ReadFully(DataFile& file, uint64_t offset, uint8_t* buf, size_t n) {
 
 char16_t Fold(char16_t c) { return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c; }
 
+// Whether two headers describe records the same way; the record count and
+// the date of the last update may differ.
+bool SameLayout(const Header& a, const Header& b) {
+  if (a.version != b.version || a.header_length != b.header_length || a.record_length != b.record_length ||
+      a.codepage != b.codepage || a.fields.size() != b.fields.size()) {
+    return false;
+  }
+  for (size_t i = 0; i < a.fields.size(); ++i) {
+    const FieldDesc& x = a.fields[i];
+    const FieldDesc& y = b.fields[i];
+    if (x.name != y.name || x.type != y.type || x.offset != y.offset || x.length != y.length ||
+        x.decimals != y.decimals || x.flags != y.flags) {
+      return false;
+    }
+  }
+  return true;
+}
+
+Text Number(uint64_t n) { return FromAscii(std::to_string(n)); }
+
 }  // namespace
 
 bool SameName(const Text& a, const Text& b) {
@@ -43,6 +63,7 @@ OpenedTable OpenTable(FileSystem& fs, const Text& path, const Text& table) {
   int64_t size = t.file->Size();
   if (size < 0) Raise(kDbfCannotOpen, u"Cannot read the size of table " + table + u" (" + path + u")");
   t.file_size = static_cast<uint64_t>(size);
+  t.identity = t.file->Identity();
 
   uint8_t fixed[kFixedHeader];
   size_t got = ReadFully(*t.file, 0, fixed, sizeof fixed);
@@ -60,8 +81,12 @@ OpenedTable OpenTable(FileSystem& fs, const Text& path, const Text& table) {
   return t;
 }
 
-DbfResultSet::DbfResultSet(OpenedTable table, const Text& table_name, const Query& query)
-    : file_(std::move(table.file)),
+DbfResultSet::DbfResultSet(FileSystem& fs, const Text& path, OpenedTable table, const Text& table_name,
+                           const Query& query)
+    : fs_(&fs),
+      path_(path),
+      identity_(table.identity),
+      file_(std::move(table.file)),
       header_(std::move(table.header)),
       table_name_(table_name),
       text_(header_.codepage) {
@@ -88,8 +113,10 @@ DbfResultSet::DbfResultSet(OpenedTable table, const Text& table_name, const Quer
   }
 
   rows_ = RecordsInFile(header_, table.file_size);
+  // A block for all rows when they are few (at least one, so that rows
+  // appended later can still be read), else a block's worth.
   size_t per_block = std::max<size_t>(1, kBlockBytes / header_.record_length);
-  per_block = static_cast<size_t>(std::min<uint64_t>(per_block, rows_));
+  per_block = static_cast<size_t>(std::clamp<uint64_t>(rows_, 1, per_block));
   block_.resize(per_block * header_.record_length);
   Advance();
 }
@@ -239,19 +266,60 @@ bool DbfResultSet::Matches(const uint8_t* record) const {
   return true;  // equal
 }
 
+bool DbfResultSet::Stop(const Text& why) {
+  ended_ = true;
+  if (failure_.empty()) failure_ = why;
+  return false;
+}
+
+bool DbfResultSet::Reopen(std::unique_ptr<DataFile>* file) {
+  OpenedTable now;
+  try {
+    now = OpenTable(*fs_, path_, table_name_);
+  } catch (const Failure& f) {
+    // Gone (renamed away by a pack) or no longer a readable table.
+    return Stop(f.description + u"; its scan ended after record " + Number(next_record_));
+  }
+  const Text ended = u"; its scan ended after record " + Number(next_record_);
+  if ((identity_ && now.identity && now.identity != identity_) || !SameLayout(header_, now.header)) {
+    return Stop(u"Table " + table_name_ + u" was replaced while it was read" + ended);
+  }
+  const uint64_t rows = RecordsInFile(now.header, now.file_size);
+  // Fewer records than before, in the header or in the file: a pack moved
+  // the rows not read yet.
+  if (now.header.record_count < header_.record_count || rows < rows_) {
+    return Stop(u"Table " + table_name_ + u" was packed while it was read" + ended);
+  }
+  header_.record_count = now.header.record_count;
+  rows_ = rows;  // rows appended meanwhile are read too
+  *file = std::move(now.file);
+  return true;
+}
+
 bool DbfResultSet::NextBlock() {
-  if (!file_ || next_record_ >= rows_ || block_.empty()) return false;
+  if (ended_ || block_.empty()) return false;
+  // The query's own opening serves the first block; every later block opens
+  // the file again, and it is closed when this returns.
+  std::unique_ptr<DataFile> file = std::move(file_);
+  if (!file && !Reopen(&file)) return false;
+  if (next_record_ >= rows_) {
+    ended_ = true;
+    return false;
+  }
   const size_t reclen = header_.record_length;
   const size_t capacity = block_.size() / reclen;
   const size_t want = static_cast<size_t>(std::min<uint64_t>(capacity, rows_ - next_record_));
   const uint64_t offset = header_.header_length + next_record_ * reclen;
-  size_t got = ReadFully(*file_, offset, block_.data(), want * reclen);
+  size_t got = ReadFully(*file, offset, block_.data(), want * reclen);
   block_records_ = got / reclen;
   in_block_ = 0;
   next_record_ += block_records_;
-  // A short read means the file shrank (a pack) or failed: the rows read so
-  // far are all there is.
-  if (block_records_ < want) rows_ = next_record_;
+  if (block_records_ < want) {
+    // The file was cut (a pack) or a read failed: the whole records read are
+    // delivered, then the scan ends with the failure.
+    Stop(u"Table " + table_name_ + u" could not be read past record " + Number(next_record_) +
+         u" (cut by a pack, or a read error); its scan ended there");
+  }
   return block_records_ > 0;
 }
 
@@ -261,6 +329,11 @@ void DbfResultSet::Advance() {
   for (;;) {
     if (in_block_ >= block_records_ && !NextBlock()) {
       Close();
+      if (!failure_.empty()) {
+        Text why;
+        why.swap(failure_);  // raised once; the result set then stays at its end
+        Raise(kDbfTableChanged, why);
+      }
       return;
     }
     const uint8_t* record = block_.data() + in_block_ * reclen;
@@ -273,8 +346,7 @@ void DbfResultSet::Advance() {
 }
 
 void DbfResultSet::Close() {
-  // Nothing stays open once the rows are read: the accounting application
-  // may pack or reindex the table at any time.
+  ended_ = true;
   file_.reset();
   block_records_ = 0;
   in_block_ = 0;

@@ -1,7 +1,11 @@
-// A result set over one .dbf file: opened with full sharing when the query
-// runs, read forwards in large blocks, closed at the end of data or when
-// released. Records marked deleted and rows the filter refuses are skipped
-// with byte checks; values are decoded only when a column is asked for.
+// A result set over one .dbf file, read forwards in large blocks. The file
+// is opened with full sharing for each block and closed again at once, so
+// nothing is held between calls: the result set keeps only its record
+// number. Each reopening checks that the table is still the one the query
+// opened; a table packed or replaced meanwhile ends the scan with one
+// failure, one that grew goes on to its new rows. Records marked deleted
+// and rows the filter refuses are skipped with byte checks; values are
+// decoded only when a column is asked for.
 #pragma once
 
 #include <memory>
@@ -22,6 +26,7 @@ struct OpenedTable {
   std::unique_ptr<DataFile> file;
   Header header;
   uint64_t file_size = 0;
+  uint64_t identity = 0;  // DataFile::Identity
 };
 
 // Opens the file at path and reads its header; throws Failure
@@ -36,11 +41,13 @@ class DbfResultSet : public ResultSet {
   // Bytes read per block: whole records, at least one.
   static constexpr size_t kBlockBytes = 256 * 1024;
 
-  // Runs the query on the opened table: resolves the filter column, encodes
-  // the value, and stands on the first row. Throws Failure for a missing
-  // filter column (kDbfColumnNotFound) or one that holds no text
-  // (kDbfTypeMismatch).
-  DbfResultSet(OpenedTable table, const Text& table_name, const Query& query);
+  // Runs the query on the opened table (at path in fs, where later blocks
+  // are read from): resolves the filter column, encodes the value, reads the
+  // first block, closes the file and stands on the first row. Throws Failure
+  // for a missing filter column (kDbfColumnNotFound) or one that holds no
+  // text (kDbfTypeMismatch). A table that changes under the scan makes
+  // MoveNext fail once (kDbfTableChanged) and leaves it at the end.
+  DbfResultSet(FileSystem& fs, const Text& path, OpenedTable table, const Text& table_name, const Query& query);
   ~DbfResultSet() override;
 
   bool StillExecuting() override { return false; }
@@ -61,7 +68,6 @@ class DbfResultSet : public ResultSet {
   // the table's code page); empty at Eof.
   std::string_view FieldBytes(int index) const;
   const Header& header() const { return header_; }
-  bool file_open() const { return file_ != nullptr; }
 
  private:
   struct Column {
@@ -73,9 +79,14 @@ class DbfResultSet : public ResultSet {
   bool Matches(const uint8_t* record) const;
   void Advance();    // to the next live row the filter accepts, or to the end
   bool NextBlock();  // false at the end of data
+  bool Reopen(std::unique_ptr<DataFile>* file);  // false when the table changed
+  bool Stop(const Text& why);                    // ends the scan with a failure; false
   void Close();
 
-  std::unique_ptr<DataFile> file_;
+  FileSystem* fs_;
+  Text path_;
+  uint64_t identity_ = 0;
+  std::unique_ptr<DataFile> file_;  // the query's own opening, for the first block only
   Header header_;
   Text table_name_;
   TableText text_;
@@ -89,6 +100,8 @@ class DbfResultSet : public ResultSet {
   // Reading.
   std::vector<uint8_t> block_;
   uint64_t rows_ = 0;          // records to read, from the header bounded by the file
+  bool ended_ = false;         // no block is read any more
+  Text failure_;               // why the scan ended early; raised once
   uint64_t next_record_ = 0;   // first record not yet read into the block
   size_t block_records_ = 0;   // whole records in the block
   size_t in_block_ = 0;        // current record's index in the block

@@ -27,12 +27,6 @@ TableText::TableText(uint32_t codepage) : codepage_(codepage) {
       for (int b = 0; b < 256; ++b) to_text_[b] = t[b];
     }
   }
-  if (single_byte_) {
-    for (int b = 255; b >= 0; --b) {
-      // The lowest byte wins for a character two bytes decode to.
-      if (to_text_[b] != 0xFFFD) to_byte_[to_text_[b]] = static_cast<uint8_t>(b);
-    }
-  }
 }
 
 void TableText::Decode(const uint8_t* bytes, size_t n, Text* out) const {
@@ -49,9 +43,18 @@ std::string TableText::Encode(const Text& s) const {
   std::string out;
   out.reserve(s.size());
   if (single_byte_) {
+    // Query values are a few characters: a search of the table costs less
+    // than building its inverse for every result set. The lowest byte wins
+    // for a character two bytes decode to.
     for (char16_t c : s) {
-      auto it = to_byte_.find(c);
-      out += it == to_byte_.end() ? '?' : static_cast<char>(it->second);
+      char byte = '?';
+      for (int b = 0; b < 256 && c != 0xFFFD; ++b) {
+        if (to_text_[b] == c) {
+          byte = static_cast<char>(b);
+          break;
+        }
+      }
+      out += byte;
     }
     return out;
   }

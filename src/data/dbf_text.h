@@ -1,14 +1,13 @@
 // Text of one table's code page. The platform's Locale::Decode is the only
 // authority on a code page; for single-byte code pages the engine asks it
 // once for all 256 bytes and then decodes fields by table look-up, which
-// keeps a full scan cheap, and inverts that table to encode query values
+// keeps a full scan cheap, and searches that table to encode query values
 // into the stored bytes they are compared with.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <string>
-#include <unordered_map>
 
 #include "common/text.h"
 
@@ -33,7 +32,6 @@ class TableText {
   uint32_t codepage_;
   bool single_byte_ = false;
   std::array<char16_t, 256> to_text_{};
-  std::unordered_map<char16_t, uint8_t> to_byte_;
 };
 
 }  // namespace ledra::dbf

@@ -1,7 +1,7 @@
 // A file system in memory for the table tests: files are shared byte
 // strings, so a test can append to or cut a file while a result set reads
-// it, and the open handles are counted so a test can see that nothing stays
-// open.
+// it (the same file) or Put it anew (a replaced file), and the open handles
+// are counted so a test can see that nothing stays open.
 #pragma once
 
 #include <algorithm>
@@ -25,6 +25,7 @@ class MemoryFiles : public FileSystem {
   Bytes Put(const Text& path, std::string bytes) {
     auto b = std::make_shared<std::string>(std::move(bytes));
     files_[path] = b;
+    ids_[path] = ++next_id_;
     return b;
   }
   Bytes Get(const Text& path) const {
@@ -56,7 +57,7 @@ class MemoryFiles : public FileSystem {
       return nullptr;
     }
     ++opens_;
-    return std::make_unique<File>(path, it->second, open_, this);
+    return std::make_unique<File>(path, it->second, open_, this, ids_[path]);
   }
 
   std::vector<Text> List(const Text& folder) override {
@@ -92,9 +93,9 @@ class MemoryFiles : public FileSystem {
  private:
   class File : public DataFile {
    public:
-    File(Text path, Bytes bytes, std::shared_ptr<int> open, const MemoryFiles* owner)
+    File(Text path, Bytes bytes, std::shared_ptr<int> open, const MemoryFiles* owner, uint64_t id)
         : path_(std::move(path)), bytes_(std::move(bytes)), open_(std::move(open)), owner_(owner),
-          fail_from_(owner->fail_reads_from), chunk_(owner->read_chunk) {
+          fail_from_(owner->fail_reads_from), chunk_(owner->read_chunk), id_(id) {
       ++*open_;
     }
     ~File() override { --*open_; }
@@ -117,6 +118,7 @@ class MemoryFiles : public FileSystem {
       for (unsigned char c : *bytes_) h = (h ^ c) * 1099511628211ull;
       return static_cast<int64_t>(h >> 1);
     }
+    uint64_t Identity() override { return id_; }
 
    private:
     Text path_;
@@ -125,9 +127,12 @@ class MemoryFiles : public FileSystem {
     const MemoryFiles* owner_;
     uint64_t fail_from_;
     size_t chunk_;
+    uint64_t id_;
   };
 
   std::map<Text, Bytes> files_;
+  std::map<Text, uint64_t> ids_;  // a new one for every Put: a replaced file
+  uint64_t next_id_ = 0;
   std::set<Text> folders_;
   std::shared_ptr<int> open_ = std::make_shared<int>(0);
   int opens_ = 0;

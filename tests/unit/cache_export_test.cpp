@@ -4,8 +4,11 @@
 #include <vector>
 
 #include "common/errors.h"
+#include "common/vars.h"
+#include "fakes/dbf_writer.h"
 #include "fakes/fake_platform.h"
 #include "fakes/fake_tables.h"
+#include "fakes/memory_files.h"
 #include "session/session.h"
 
 namespace ledra {
@@ -176,6 +179,88 @@ TEST_F(CacheTest, UnreadableRowGivesSuccessWithoutFields) {
   EXPECT_EQ(U8(s.CacheRecord()), "{Result(S7)=Success}");
   EXPECT_EQ(U8(s.CacheRecord()), kSwitch);
 }
+
+// The walk over the .dbf engine, with the suppliers changed by another
+// program after the first record: 600 suppliers of 1000 bytes (262 to a
+// block) and one customer.
+struct ChangedWalk {
+  const char* what;
+  void (*change)(testing::MemoryFiles& files, testing::DbfWriter& w, testing::MemoryFiles::Bytes& bytes);
+  std::string answers;  // records counted per table, then the other answers
+  int logged;           // lines naming the changed table
+};
+
+testing::DbfWriter ContactTable(const std::string& code, int rows) {
+  testing::DbfWriter w(0x03);
+  for (const char* c : {"_account", "_name", "_contact", "_teleno", "_faxno", "_addr1", "_addr2", "_addr3"}) {
+    w.Field(code + c, 'C', 20);
+  }
+  w.Field(code + "_pstcode", 'C', 839);
+  for (int i = 0; i < rows; ++i) w.Row({code + std::to_string(i), "", "", "", "", "", "", "", ""});
+  return w;
+}
+
+const ChangedWalk kChangedWalks[] = {
+    {"unchanged", [](testing::MemoryFiles&, testing::DbfWriter&, testing::MemoryFiles::Bytes&) {},
+     "pn600 Ignore sn1 Eof", 0},
+    {"grown",
+     [](testing::MemoryFiles&, testing::DbfWriter& w, testing::MemoryFiles::Bytes& b) {
+       for (int i = 600; i < 650; ++i) w.Row({"pn" + std::to_string(i), "", "", "", "", "", "", "", ""});
+       *b = w.Build();
+     },
+     "pn650 Ignore sn1 Eof", 0},
+    {"packed",
+     [](testing::MemoryFiles&, testing::DbfWriter& w, testing::MemoryFiles::Bytes& b) {
+       testing::DbfWriter::SetU32(b.get(), 4, 300);
+       b->resize(w.HeaderLength() + 300 * w.RecordLength());
+     },
+     "pn262 Ignore sn1 Eof", 1},
+    {"replaced",
+     [](testing::MemoryFiles& f, testing::DbfWriter& w, testing::MemoryFiles::Bytes&) {
+       f.Put(u"C:\\Acc/a_pname.dbf", w.Build());
+     },
+     "pn262 Ignore sn1 Eof", 1},
+};
+
+class CacheFilesTest : public PlatformTest, public ::testing::WithParamInterface<ChangedWalk> {};
+
+TEST_P(CacheFilesTest, NoFileIsHeldBetweenCallsAndAChangedTableEndsItsPartOnce) {
+  const ChangedWalk& c = GetParam();
+  testing::MemoryFiles files;
+  sys.platform.files = &files;
+  testing::DbfWriter suppliers = ContactTable("pn", 600);
+  auto bytes = files.Put(u"C:\\Acc/a_pname.dbf", suppliers.Build());
+  files.Put(u"C:\\Acc/a_sname.dbf", ContactTable("sn", 1).Build());
+  Session s;
+  s.Initialize(u"{DBFile=C:\\Acc\\a_sname.dbf}", u"", nullptr);
+  EXPECT_EQ(U8(s.CacheStart()), kStart);
+  std::string answers, table;
+  int run = 0;
+  for (int call = 0; call < 1000 && answers.find("Eof") == std::string::npos; ++call) {
+    if (call == 1) c.change(files, suppliers, bytes);
+    Text answer = s.CacheRecord();
+    EXPECT_EQ(files.open_handles(), 0) << c.what;
+    Text id = CStr(GetVar(CStr(GetVar(answer, u"Fields")), u"Id"));
+    std::string code = U8(id.substr(0, 2));
+    if (!id.empty() && code == table) {
+      ++run;
+      continue;
+    }
+    if (run) answers += table + std::to_string(run) + " ";
+    table = code;
+    run = id.empty() ? 0 : 1;
+    if (id.empty()) answers += U8(CStr(GetVar(answer, u"Result"))) + " ";
+  }
+  EXPECT_EQ(answers, c.answers + " ") << c.what;
+  int logged = 0;
+  for (const std::string& line : sys.Failures()) {
+    logged += line.find("a_pname") != std::string::npos &&
+              line.find("@ plgLedraII.CacheRecordReal") != std::string::npos;
+  }
+  EXPECT_EQ(logged, c.logged) << c.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(Tables, CacheFilesTest, ::testing::ValuesIn(kChangedWalks));
 
 }  // namespace
 }  // namespace ledra

@@ -288,6 +288,7 @@ std::string MemoryRegistry::Path(uint32_t root, const Text& subkey) {
 }
 
 long MemoryRegistry::OpenKey(uint32_t root, const Text& subkey, Key* key) {
+  std::lock_guard<std::recursive_mutex> hold(lock_);
   auto path = Path(root, subkey);
   if (!keys_.count(path)) return 2;
   *key = next_++;
@@ -296,6 +297,7 @@ long MemoryRegistry::OpenKey(uint32_t root, const Text& subkey, Key* key) {
 }
 
 long MemoryRegistry::QueryValue(Key key, const Text& name, uint32_t* type, uint8_t* data, uint32_t* size) {
+  std::lock_guard<std::recursive_mutex> hold(lock_);
   auto k = open_.find(key);
   if (k == open_.end()) return 6;  // invalid handle
   std::string n;
@@ -311,9 +313,13 @@ long MemoryRegistry::QueryValue(Key key, const Text& name, uint32_t* type, uint8
   return 0;
 }
 
-long MemoryRegistry::CloseKey(Key key) { return open_.erase(key) ? 0 : 6; }
+long MemoryRegistry::CloseKey(Key key) {
+  std::lock_guard<std::recursive_mutex> hold(lock_);
+  return open_.erase(key) ? 0 : 6;
+}
 
 long MemoryRegistry::DeleteKey(uint32_t root, const Text& subkey) {
+  std::lock_guard<std::recursive_mutex> hold(lock_);
   auto path = Path(root, subkey);
   auto it = keys_.find(path);
   if (it == keys_.end()) return 2;
@@ -330,6 +336,7 @@ long MemoryRegistry::SetText(uint32_t root, const Text& subkey, const Text& name
 }
 
 void MemoryRegistry::SetRaw(uint32_t root, const Text& subkey, const Text& name, uint32_t type, const std::string& bytes) {
+  std::lock_guard<std::recursive_mutex> hold(lock_);
   auto path = Path(root, subkey);
   // Every key on the way exists too, as in the real registry.
   for (size_t pos = path.find('\\'); pos != std::string::npos; pos = path.find('\\', pos + 1)) {
@@ -340,9 +347,13 @@ void MemoryRegistry::SetRaw(uint32_t root, const Text& subkey, const Text& name,
   keys_[path][n] = Value{type, bytes};
 }
 
-bool MemoryRegistry::HasKey(uint32_t root, const Text& subkey) const { return keys_.count(Path(root, subkey)) > 0; }
+bool MemoryRegistry::HasKey(uint32_t root, const Text& subkey) const {
+  std::lock_guard<std::recursive_mutex> hold(lock_);
+  return keys_.count(Path(root, subkey)) > 0;
+}
 
 std::optional<std::string> MemoryRegistry::Raw(uint32_t root, const Text& subkey, const Text& name) const {
+  std::lock_guard<std::recursive_mutex> hold(lock_);
   auto k = keys_.find(Path(root, subkey));
   if (k == keys_.end()) return std::nullopt;
   std::string n;

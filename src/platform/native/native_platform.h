@@ -4,6 +4,7 @@
 #pragma once
 
 #include <map>
+#include <mutex>
 #include <string>
 
 #include "common/platform.h"
@@ -47,7 +48,8 @@ class NoMessages : public MessagePump {
   void DoEvents() override {}
 };
 
-// Registry kept in memory; keys are matched without regard to case.
+// Registry kept in memory; keys are matched without regard to case. Safe to
+// share between threads, as the platform is.
 class MemoryRegistry : public Registry {
  public:
   long OpenKey(uint32_t root, const Text& subkey, Key* key) override;
@@ -60,7 +62,10 @@ class MemoryRegistry : public Registry {
   void SetRaw(uint32_t root, const Text& subkey, const Text& name, uint32_t type, const std::string& bytes);
   bool HasKey(uint32_t root, const Text& subkey) const;
   std::optional<std::string> Raw(uint32_t root, const Text& subkey, const Text& name) const;
-  int open_handles() const { return static_cast<int>(open_.size()); }
+  int open_handles() const {
+    std::lock_guard<std::recursive_mutex> hold(lock_);
+    return static_cast<int>(open_.size());
+  }
 
  private:
   struct Value { uint32_t type; std::string bytes; };
@@ -69,6 +74,7 @@ class MemoryRegistry : public Registry {
   std::map<std::string, Values> keys_;
   std::map<Key, std::string> open_;
   Key next_ = 0x100;
+  mutable std::recursive_mutex lock_;
 };
 
 // A whole native platform, owned in one place.

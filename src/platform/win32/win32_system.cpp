@@ -126,6 +126,13 @@ class Win32DataFile : public DataFile {
     return static_cast<int64_t>((static_cast<uint64_t>(written.dwHighDateTime) << 32) | written.dwLowDateTime);
   }
 
+  uint64_t Identity() override {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(h_, &info)) return 0;
+    uint64_t index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    return index ^ (static_cast<uint64_t>(info.dwVolumeSerialNumber) << 40);
+  }
+
  private:
   HANDLE h_;
 };
