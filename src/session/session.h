@@ -54,6 +54,7 @@ class Session {
   Text LoadReal(const Text& rd);
   Text UnloadReal();
   Text FindReal(const Text& rd);
+  // The screen-pop's: automation/screen_pop.cpp.
   bool CheckRunning(bool start);
   Text DoActionReal(const Text& rd);
   Text CacheRecordReal();

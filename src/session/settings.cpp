@@ -7,15 +7,6 @@
 
 namespace ledra {
 
-namespace {
-
-// Where the accounting application records its installation folder; the
-// tables live in its "data" subfolder.
-constexpr const char16_t* kLedraKey = u"SOFTWARE\\Kestrin\\Ledra Client\\System";
-constexpr const char16_t* kLedraPathValue = u"PathToLedra";
-
-}  // namespace
-
 Text Session::InstallReal() { return Text(); }
 
 Text Session::UninitializeReal() { return Text(); }
