@@ -67,3 +67,17 @@ wine_path(LARGE_SAMPLE_WIN ${LARGE_SAMPLE})
 add_test(NAME yield_during_scan COMMAND yield_during_scan ${LARGE_SAMPLE_WIN})
 set_tests_properties(yield_during_scan PROPERTIES FIXTURES_REQUIRED large_sample TIMEOUT 300 DEPENDS ledra_exe
                      ENVIRONMENT "LEDRA_DLL=${CMAKE_BINARY_DIR}/LedraII.dll")
+
+# The screen-pop against a stand-in accounting application, Ledra.exe in a
+# folder of its own (the folder "PathToLedra" names when it is not running).
+add_executable(ledra_standin tests/wine/ledra_standin.cpp)
+set_target_properties(ledra_standin PROPERTIES OUTPUT_NAME Ledra RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/standin)
+target_link_libraries(ledra_standin PRIVATE user32 ${LEDRA_STATIC_RUNTIME})
+add_executable(screen_pop tests/wine/screen_pop.cpp ${GEN}/plgLedraII_i.c)
+target_include_directories(screen_pop PRIVATE ${GEN})
+add_dependencies(screen_pop typelib LedraII ledra_standin)
+target_link_libraries(screen_pop PRIVATE ole32 oleaut32 uuid user32 ${LEDRA_STATIC_RUNTIME})
+wine_path(STANDIN_WIN ${CMAKE_BINARY_DIR}/standin)
+add_test(NAME screen_pop COMMAND screen_pop ${STANDIN_WIN})
+set_tests_properties(screen_pop PROPERTIES TIMEOUT 300 PASS_REGULAR_EXPRESSION "all passed" FAIL_REGULAR_EXPRESSION "FAIL "
+                     ENVIRONMENT "LEDRA_DLL=${CMAKE_BINARY_DIR}/LedraII.dll;WINE_RUN_TIMEOUT=240")
