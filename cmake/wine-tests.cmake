@@ -1,6 +1,7 @@
-# Tests that run the DLL for real under Wine, through scripts/wine-run
-# (the project's prefix, the fresh DLL registered, a time limit on every call).
-set(WINE_RUN ${CMAKE_SOURCE_DIR}/scripts/wine-run)
+# Tests that run the DLL for real under Wine, through scripts/wine-run (the
+# project's prefix for this tree's architecture, the fresh DLL registered, a
+# time limit on every call). The same tests run in the x86 and the x64 tree.
+set(WINE_RUN ${CMAKE_SOURCE_DIR}/scripts/wine-run --arch ${LEDRA_ARCH})
 set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE_RUN})
 
 # A Unix path as Wine's Z: drive sees it.
