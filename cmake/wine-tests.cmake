@@ -84,3 +84,17 @@ add_test(NAME leak_test COMMAND leak_test ${SAMPLE_WIN})
 set_tests_properties(leak_test PROPERTIES FIXTURES_REQUIRED sample TIMEOUT 300 DEPENDS ledra_exe
                      ENVIRONMENT "LEDRA_DLL=${CMAKE_BINARY_DIR}/LedraII.dll"
                      PASS_REGULAR_EXPRESSION "handles and private bytes stayed flat" FAIL_REGULAR_EXPRESSION "FAIL ")
+
+# The screen-pop against a stand-in accounting application, Ledra.exe in a
+# folder of its own (the folder "PathToLedra" names when it is not running).
+add_executable(ledra_standin tests/wine/ledra_standin.cpp)
+set_target_properties(ledra_standin PROPERTIES OUTPUT_NAME Ledra RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/standin)
+target_link_libraries(ledra_standin PRIVATE user32 ${LEDRA_STATIC_RUNTIME})
+add_executable(screen_pop tests/wine/screen_pop.cpp ${GEN}/plgLedraII_i.c)
+target_include_directories(screen_pop PRIVATE ${GEN})
+add_dependencies(screen_pop typelib LedraII ledra_standin)
+target_link_libraries(screen_pop PRIVATE ole32 oleaut32 uuid user32 ${LEDRA_STATIC_RUNTIME})
+wine_path(STANDIN_WIN ${CMAKE_BINARY_DIR}/standin)
+add_test(NAME screen_pop COMMAND screen_pop ${STANDIN_WIN})
+set_tests_properties(screen_pop PROPERTIES TIMEOUT 300 PASS_REGULAR_EXPRESSION "all passed" FAIL_REGULAR_EXPRESSION "FAIL "
+                     ENVIRONMENT "LEDRA_DLL=${CMAKE_BINARY_DIR}/LedraII.dll;WINE_RUN_TIMEOUT=240")

@@ -9,6 +9,11 @@
 
 namespace ledra {
 
+// Where the accounting application records its installation folder: the
+// tables are in its "data" subfolder, the program is Ledra.exe in it.
+inline constexpr const char16_t* kLedraKey = u"SOFTWARE\\Kestrin\\Ledra Client\\System";
+inline constexpr const char16_t* kLedraPathValue = u"PathToLedra";
+
 // The part of a path after its last "\" (the whole text when there is none).
 Text FileEnd(const Text& path);
 // The part before its last "\" ("" for a blank path or one without "\").

@@ -63,6 +63,9 @@ class MessagePump {
   virtual bool HasPending() const = 0;
   // Processes the thread's pending window messages, then returns.
   virtual void DoEvents() = 0;
+  // Blocks until a message arrives or max_ms pass, whichever is first: the
+  // idle part of a wait, so that waiting neither freezes nor burns a core.
+  virtual void WaitForMessages(uint32_t max_ms) = 0;
 };
 
 // The registry calls of advapi32, ANSI variants; results are Win32 codes
@@ -136,6 +139,49 @@ class Windows {
   virtual std::unique_ptr<OwnerWindow> CreateOwnerWindow() = 0;
 };
 
+// Windows of other programs, as user32 shows them: looked at, brought to the
+// front and sent activation messages. Handles are plain numbers (0: none).
+class Desktop {
+ public:
+  using Window = uintptr_t;
+  // GetWindow commands.
+  static constexpr uint32_t kFirst = 0;   // GW_HWNDFIRST
+  static constexpr uint32_t kNext = 2;    // GW_HWNDNEXT
+  static constexpr uint32_t kChild = 5;   // GW_CHILD
+
+  virtual ~Desktop() = default;
+  virtual Window ForegroundWindow() = 0;
+  virtual Window GetWindow(Window w, uint32_t cmd) = 0;
+  // GetWindowTextA and GetClassNameA with a buffer of max_count characters
+  // (so at most max_count - 1 are read); ANSI bytes up to the first NUL.
+  virtual std::string WindowText(Window w, int max_count) = 0;
+  virtual std::string ClassName(Window w, int max_count) = 0;
+  virtual bool ShowWindow(Window w, int cmd) = 0;
+  virtual bool SetForegroundWindow(Window w) = 0;
+  virtual intptr_t SendMessageA(Window w, uint32_t msg, uintptr_t wparam, intptr_t lparam) = 0;
+  // A modal message box with only an OK button and no icon.
+  virtual void ShowMessageBox(const Text& text, const Text& title) = 0;
+};
+
+// The keyboard calls of user32: key-code look-ups and synthetic key events.
+class Keyboard {
+ public:
+  virtual ~Keyboard() = default;
+  virtual int16_t VkKeyScanA(char c) = 0;
+  virtual std::string CharToOemA(const std::string& ansi) = 0;
+  virtual uint32_t OemKeyScan(uint16_t oem) = 0;
+  virtual uint32_t MapVirtualKeyA(uint32_t code, uint32_t map_type) = 0;
+  virtual void KeybdEvent(uint8_t vk, uint8_t scan, uint32_t flags, uintptr_t extra) = 0;
+};
+
+class Programs {
+ public:
+  virtual ~Programs() = default;
+  // Starts the command line as a new process, its window shown normally and
+  // given the focus, without waiting for it; false when it cannot start.
+  virtual bool Start(const Text& command_line) = 0;
+};
+
 struct Platform {
   Locale* locale = nullptr;
   LogFile* log = nullptr;
@@ -145,6 +191,10 @@ struct Platform {
   Windows* windows = nullptr;
   FileSystem* files = nullptr;
   ModuleInfo module;
+  // The screen-pop's reach into other programs (absent: nothing to drive).
+  Desktop* desktop = nullptr;
+  Keyboard* keyboard = nullptr;
+  Programs* programs = nullptr;
 };
 
 // The platform the core runs on, set once by the DLL, the tool or a test.

@@ -71,7 +71,7 @@ class Session {
   // The cache walk: data/cache_export.cpp.
   Text CacheRecordReal();
 
-  // The screen-pop: automation/pending_automation.cpp.
+  // The screen-pop: automation/screen_pop.cpp.
   bool CheckRunning(bool start);
   Text DoActionReal(const Text& rd);
 

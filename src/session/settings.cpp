@@ -14,11 +14,6 @@ namespace ledra {
 
 namespace {
 
-// Where the accounting application records its installation folder; the
-// tables live in its "data" subfolder.
-constexpr const char16_t* kLedraKey = u"SOFTWARE\\Kestrin\\Ledra Client\\System";
-constexpr const char16_t* kLedraPathValue = u"PathToLedra";
-
 // Matching a caller's number on its last digits is an administrator's choice
 // for the whole machine (a user's own value wins). It is a registry value, not
 // a key of the settings record: the configuration dialog writes that record

@@ -33,6 +33,8 @@ class CountingPump : public MessagePump {
  public:
   bool HasPending() const override { ++checks; return pending; }
   void DoEvents() override { ++pumps; }
+  void WaitForMessages(uint32_t) override { ++waits; }
+  int waits = 0;
   mutable int checks = 0;
   int pumps = 0;
   bool pending = false;

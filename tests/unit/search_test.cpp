@@ -467,6 +467,7 @@ class TimedPump : public MessagePump {
     return pending;
   }
   void DoEvents() override { pumped_at.push_back(clock_.ticks); }
+  void WaitForMessages(uint32_t) override {}
   mutable std::vector<uint32_t> checked_at;
   std::vector<uint32_t> pumped_at;
   bool pending = true;

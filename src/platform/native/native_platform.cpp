@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "common/calendar.h"
 
@@ -270,6 +271,10 @@ float SystemClock::Timer() const {
   localtime_r(&t, &tm);
   auto ms = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
   return static_cast<float>(tm.tm_hour * 3600 + tm.tm_min * 60 + tm.tm_sec + ms / 1000.0);
+}
+
+void NoMessages::WaitForMessages(uint32_t max_ms) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(max_ms));
 }
 
 uint32_t SystemClock::TickCount() const {

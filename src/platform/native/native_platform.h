@@ -46,6 +46,8 @@ class NoMessages : public MessagePump {
  public:
   bool HasPending() const override { return false; }
   void DoEvents() override {}
+  // No message ever comes: the whole bound passes.
+  void WaitForMessages(uint32_t max_ms) override;
 };
 
 // Registry kept in memory; keys are matched without regard to case. Safe to

@@ -38,6 +38,7 @@ class Win32Pump : public MessagePump {
  public:
   bool HasPending() const override;
   void DoEvents() override;
+  void WaitForMessages(uint32_t max_ms) override;
 };
 
 class Win32Registry : public Registry {

@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "platform/win32/win32_automation.h"
 #include "platform/win32/win32_parts.h"
 #include "platform/win32/win32_platform.h"
 
@@ -64,6 +65,10 @@ void Win32Pump::DoEvents() {
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }
+}
+
+void Win32Pump::WaitForMessages(uint32_t max_ms) {
+  MsgWaitForMultipleObjects(0, nullptr, FALSE, max_ms, QS_ALLINPUT);
 }
 
 long Win32Registry::OpenKey(uint32_t root, const Text& subkey, Key* key) {
@@ -259,6 +264,9 @@ Platform& ThePlatform(HMODULE module) {
   static Win32Registry registry;
   static Win32Files files;
   static Win32Windows windows(module);
+  static Win32Desktop desktop;
+  static Win32Keyboard keyboard;
+  static Win32Programs programs;
   static Platform platform = [&] {
     Platform p;
     p.locale = &locale;
@@ -269,6 +277,9 @@ Platform& ThePlatform(HMODULE module) {
     p.files = &files;
     p.windows = &windows;
     p.module = ReadModuleInfo(module);
+    p.desktop = &desktop;
+    p.keyboard = &keyboard;
+    p.programs = &programs;
     return p;
   }();
   return platform;

@@ -1,0 +1,15 @@
+// The screen-pop: bringing up a customer's or supplier's record in the
+// accounting application by driving its windows.
+#pragma once
+
+#include "common/text.h"
+
+namespace ledra {
+
+// contact_type "pn" (supplier) or "sn" (customer); action "", "SALES", "SOP"
+// or "STOCK". Finds the main window and the record screen (opening it from
+// the menu when needed) and searches the account in it; ends silently at
+// the first window that is missing.
+void PopLedra(const Text& contact_type, const Text& account, const Text& action);
+
+}  // namespace ledra

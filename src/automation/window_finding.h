@@ -1,0 +1,26 @@
+// Finding the windows of another program by title or class name, waiting for
+// one to appear, and the waits that keep the caller's thread responsive.
+#pragma once
+
+#include "common/platform.h"
+#include "common/text.h"
+
+namespace ledra {
+
+// The first window among the top-level windows (parent 0) or among parent's
+// direct children whose title matches: a "*" anywhere switches to contains-
+// matching; otherwise the title must begin with the pattern, where "#" also
+// matches the title's end. Case does not matter. 0 when none matches.
+Desktop::Window FindWindowTitle(const Text& title, Desktop::Window parent);
+// The same on the window class name, always by prefix ("#" marks its end).
+Desktop::Window FindWindowClassEx(const Text& class_name, Desktop::Window parent);
+// Looks by class name (when given) or else by title until a window turns up
+// or timeout seconds pass, handling the thread's messages between attempts.
+Desktop::Window FindWindowWait(const Text& title, const Text& class_name, float timeout, Desktop::Window parent);
+
+// Lets the thread handle its pending window messages.
+void ProcessMessages();
+// Waits the given seconds while handling the thread's messages.
+void Pause(float seconds);
+
+}  // namespace ledra

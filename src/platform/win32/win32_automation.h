@@ -1,0 +1,37 @@
+// The screen-pop's platform over user32: other programs' windows, the
+// keyboard, and starting a program.
+#pragma once
+
+#include <windows.h>
+
+#include "common/platform.h"
+
+namespace ledra::win32 {
+
+class Win32Desktop : public Desktop {
+ public:
+  Window ForegroundWindow() override;
+  Window GetWindow(Window w, uint32_t cmd) override;
+  std::string WindowText(Window w, int max_count) override;
+  std::string ClassName(Window w, int max_count) override;
+  bool ShowWindow(Window w, int cmd) override;
+  bool SetForegroundWindow(Window w) override;
+  intptr_t SendMessageA(Window w, uint32_t msg, uintptr_t wparam, intptr_t lparam) override;
+  void ShowMessageBox(const Text& text, const Text& title) override;
+};
+
+class Win32Keyboard : public Keyboard {
+ public:
+  int16_t VkKeyScanA(char c) override;
+  std::string CharToOemA(const std::string& ansi) override;
+  uint32_t OemKeyScan(uint16_t oem) override;
+  uint32_t MapVirtualKeyA(uint32_t code, uint32_t map_type) override;
+  void KeybdEvent(uint8_t vk, uint8_t scan, uint32_t flags, uintptr_t extra) override;
+};
+
+class Win32Programs : public Programs {
+ public:
+  bool Start(const Text& command_line) override;
+};
+
+}  // namespace ledra::win32

@@ -1,0 +1,133 @@
+// Finding windows by title and class pattern, and waiting without freezing.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "automation/window_finding.h"
+#include "fakes/fake_desktop.h"
+
+namespace ledra::testing {
+namespace {
+
+class WindowFindingTest : public PlatformTest {
+ protected:
+  FakeDesktop desk{sys};
+};
+
+struct MatchCase {
+  std::string pattern;
+  std::vector<std::string> texts;  // top-level windows, topmost first
+  int expected;                    // index of the window found, -1 for none
+};
+
+TEST_F(WindowFindingTest, TitlePatterns) {
+  const std::string long_a(1005, 'A');
+  const MatchCase cases[] = {
+      {"Kestrin Ledra *", {"Kestrin Ledra", "Kestrin Ledra-II", "Kestrin Ledra II - Company A"}, 2},
+      {"Search*", {"Customer", "Customer Search"}, 1},
+      {"Search*", {"Customer", "SEARCH RESULTS"}, 1},
+      {"ABC#", {"ABCD", "Abc"}, 1},
+      {"ABC#", {"ABC#1"}, 0},
+      {"ABC#", {"ABCD"}, -1},
+      {"ABC", {"AB", "abcd", "ABC 2"}, 1},
+      {"", {"", "x"}, 0},
+      {"*", {"", "x"}, 1},
+      {"*A#", {"A", "xa#y"}, 1},  // no end marker in contains-mode
+      {"Stock*", {"Stock 1", "Stock 2"}, 0},
+      {std::string(999, 'A') + "#", {long_a}, 0},  // compared on 999 characters
+      {std::string(1000, 'A'), {long_a}, -1},
+  };
+  for (const MatchCase& c : cases) {
+    FakeDesktop d(sys);
+    std::vector<Desktop::Window> ws;
+    for (const auto& t : c.texts) ws.push_back(d.Add(t, t));
+    d.foreground = ws.back();  // the walk starts at the top whatever is in front
+    Desktop::Window found = FindWindowTitle(FromUtf8(c.pattern), 0);
+    EXPECT_EQ(found, c.expected < 0 ? 0 : ws[c.expected]) << c.pattern.substr(0, 20) << " / " << c.texts.back();
+  }
+  EXPECT_TRUE(sys.Failures().empty());
+}
+
+TEST_F(WindowFindingTest, ClassPatternsAreAlwaysPrefixes) {
+  const MatchCase cases[] = {
+      {"Ledra6c000000", {"Edit", "ledra6c000000_list"}, 1},
+      {"Ledra6c000000#", {"Ledra6c000000x", "LEDRA6C000000"}, 1},
+      {"Ledra*", {"Ledra6c000000"}, -1},
+  };
+  for (const MatchCase& c : cases) {
+    FakeDesktop d(sys);
+    Desktop::Window parent = d.Add("screen", "Customer");
+    std::vector<Desktop::Window> ws;
+    for (const auto& t : c.texts) ws.push_back(d.Add(t, "", parent, t));
+    EXPECT_EQ(FindWindowClassEx(FromUtf8(c.pattern), parent), c.expected < 0 ? 0 : ws[c.expected]) << c.pattern;
+  }
+}
+
+TEST_F(WindowFindingTest, ChildrenOnlyOneLevelDownAndNothingWithoutAForegroundWindow) {
+  Desktop::Window main = desk.Add("main", "Kestrin Ledra II");
+  Desktop::Window ws = desk.Add("ws", "Workspace", main);
+  desk.Add("grandchild", "Search", ws);
+  desk.Add("sibling", "Search");
+  EXPECT_EQ(FindWindowTitle(u"Search*", main), 0u);
+  EXPECT_EQ(desk.read, std::vector<std::string>{"ws"});
+  desk.read.clear();
+  EXPECT_EQ(FindWindowTitle(u"", 0), 0u);  // no foreground window: nothing visited
+  EXPECT_TRUE(desk.read.empty());
+}
+
+TEST_F(WindowFindingTest, WaitSearchesByClassWhenGivenAndHandlesMessagesWhileWaiting) {
+  Desktop::Window screen = desk.Add("screen", "Customer");
+  desk.foreground = screen;
+  Desktop::Window list = desk.Add("list", "Customer", screen, "Ledra6c000000a");
+  EXPECT_EQ(FindWindowWait(u"Customer", u"Ledra6c", 5, screen), list);
+  EXPECT_TRUE(desk.events.empty());  // found at the first attempt
+
+  struct WaitCase {
+    float timeout;
+    uint32_t start_ticks;
+    uint32_t expected_ms;
+  };
+  // Ticks about to wrap stand for a wait over midnight: it still ends on time.
+  for (WaitCase c : {WaitCase{5, 1000, 5000}, WaitCase{1.25f, 0xFFFFFF00u, 1250}, WaitCase{0, 7, 0}, WaitCase{-1, 7, 0}}) {
+    desk.events.clear();
+    desk.read.clear();
+    sys.clock.ticks = c.start_ticks;
+    EXPECT_EQ(FindWindowWait(u"Search*", u"", c.timeout, 0), 0u);
+    EXPECT_EQ(sys.clock.ticks - c.start_ticks, c.expected_ms) << c.timeout;
+    if (c.timeout <= 0) {
+      EXPECT_TRUE(desk.read.empty());
+    }
+    // Every attempt is followed by handling messages and a short idle wait.
+    EXPECT_EQ(std::count(desk.events.begin(), desk.events.end(), "pump"), c.expected_ms / 5);
+  }
+  EXPECT_LE(desk.longest_wait, 5u);
+}
+
+TEST_F(WindowFindingTest, WaitFindsALateWindowButNoneWhoseHandleIsNegativeAs32Bits) {
+  desk.foreground = desk.Add("first", "Other");
+  Desktop::Window late = 0;
+  desk.on_wait = [&] {
+    if (!late && sys.clock.ticks >= 300) late = desk.Add("late", "Customer Search");
+  };
+  EXPECT_EQ(FindWindowWait(u"Search*", u"", 5, 0), late);
+  EXPECT_EQ(sys.clock.ticks, 300u);
+
+  desk.next_handle = 0x80000010u;
+  desk.Add("negative", "Stock");
+  sys.clock.ticks = 0;
+  EXPECT_EQ(FindWindowWait(u"Stock*", u"", 2, 0), 0u);
+  EXPECT_EQ(sys.clock.ticks, 2000u);
+}
+
+TEST_F(WindowFindingTest, PauseHandlesMessagesForItsWholeLength) {
+  sys.clock.ticks = 0xFFFFFFF0u;
+  Pause(1.25f);
+  EXPECT_EQ(sys.clock.ticks - 0xFFFFFFF0u, 1250u);
+  EXPECT_EQ(desk.Story(), std::vector<std::string>{"idle"});
+  EXPECT_EQ(desk.events.front(), "pump");
+  EXPECT_EQ(desk.events.back(), "pump");  // the last messages are handled too
+  EXPECT_LE(desk.longest_wait, 5u);
+}
+
+}  // namespace
+}  // namespace ledra::testing
