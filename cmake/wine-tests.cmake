@@ -67,3 +67,15 @@ wine_path(LARGE_SAMPLE_WIN ${LARGE_SAMPLE})
 add_test(NAME yield_during_scan COMMAND yield_during_scan ${LARGE_SAMPLE_WIN})
 set_tests_properties(yield_during_scan PROPERTIES FIXTURES_REQUIRED large_sample TIMEOUT 300 DEPENDS ledra_exe
                      ENVIRONMENT "LEDRA_DLL=${CMAKE_BINARY_DIR}/LedraII.dll")
+
+# The settings dialogs driven from a second thread, and the settings cycle
+# into the sample company's folder; screenshots land in build/win32/dialogs.
+add_executable(dialogs_driver tests/wine/dialogs_driver.cpp ${GEN}/plgLedraII_i.c)
+target_compile_definitions(dialogs_driver PRIVATE UNICODE _UNICODE _WIN32_WINNT=0x0601)
+target_include_directories(dialogs_driver PRIVATE ${GEN} ${CMAKE_SOURCE_DIR}/src)
+add_dependencies(dialogs_driver typelib LedraII)
+target_link_libraries(dialogs_driver PRIVATE ole32 oleaut32 uuid user32 gdi32 advapi32 ${LEDRA_STATIC_RUNTIME})
+add_test(NAME dialogs COMMAND bash ${CMAKE_SOURCE_DIR}/tests/wine/dialogs.sh $<TARGET_FILE:dialogs_driver>
+                              ${SAMPLE} ${CMAKE_BINARY_DIR}/dialogs)
+set_tests_properties(dialogs PROPERTIES FIXTURES_REQUIRED sample TIMEOUT 300 PASS_REGULAR_EXPRESSION "all passed"
+                     FAIL_REGULAR_EXPRESSION "FAIL " ENVIRONMENT "LEDRA_DLL=${CMAKE_BINARY_DIR}/LedraII.dll")

@@ -30,7 +30,8 @@ class Session {
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
-  // The host contract.
+  // The host contract: session/session.cpp, except Configure, which shows
+  // the dialogs (dialogs/configure.cpp).
   Text Install();
   Text Uninstall();
   Text Configure(const Text& rd, const Text& page);
