@@ -181,6 +181,17 @@ class ConfigDialog : public DialogBase, public ConfigView {
     item.mask = TCIF_TEXT;
     item.pszText = lookup;
     SendMessageW(Item(IDC_TABS), TCM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
+    // Check boxes end where their text ends: the part beyond it is not
+    // painted by every theme.
+    for (int id : {IDC_SEARCH0, IDC_SEARCH1}) {
+      HWND box = Item(id);
+      RECT r;
+      SIZE ideal{};
+      GetWindowRect(box, &r);
+      if (SendMessageW(box, BCM_GETIDEALSIZE, 0, reinterpret_cast<LPARAM>(&ideal)) && ideal.cx > 0 &&
+          ideal.cx < r.right - r.left)
+        SetWindowPos(box, nullptr, 0, 0, ideal.cx, r.bottom - r.top, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
     handlers_.FormLoad(*this);
   }
   void Activated() override { handlers_.FormActivate(*this); }
@@ -194,7 +205,11 @@ class ConfigDialog : public DialogBase, public ConfigView {
   // and aligned to each control.
   INT_PTR StaticColour(HDC dc, HWND control) override {
     HWND tab = Item(IDC_TABS);
-    if (!GetWindowTheme(tab)) return FALSE;  // classic: the tab is the dialog's colour
+    if (!GetWindowTheme(tab)) {
+      // Classic: the tab is the dialog's colour.
+      SetBkColor(dc, GetSysColor(COLOR_3DFACE));
+      return reinterpret_cast<INT_PTR>(GetSysColorBrush(COLOR_3DFACE));
+    }
     if (!tab_brush_) {
       RECT rc;
       GetClientRect(tab, &rc);
