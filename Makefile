@@ -1,13 +1,12 @@
 # The two commands: `make demo` and `make test`. Both install what is
 # missing first, then build the native tree (core, tests, tool) and the
-# Windows DLL, and everything stays under build/.
+# Windows DLL for x86 and x64, and everything stays under build/.
 JOBS ?= $(shell nproc)
 NATIVE := build/native
-WIN32 := build/win32
 
-.PHONY: all deps native win32 test demo bench clean
+.PHONY: all deps native win32 win64 windows test wine-tests demo bench clean
 
-all: native win32
+all: native windows
 
 deps:
 	@scripts/install-deps
@@ -16,15 +15,26 @@ native: deps
 	@cmake -S . -B $(NATIVE) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	@cmake --build $(NATIVE) -j$(JOBS)
 
+# build/win32: x86 (i686), what a 32-bit host loads; build/win64: x64.
 win32: deps
-	@cmake -S . -B $(WIN32) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
-	@cmake --build $(WIN32) -j$(JOBS)
+	@cmake -S . -B build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake --build build/win32 -j$(JOBS)
 
-test: native win32
+win64: deps
+	@cmake -S . -B build/win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake --build build/win64 -j$(JOBS)
+
+windows: win32 win64
+
+test: native windows
 	cd $(NATIVE) && ctest --output-on-failure -j$(JOBS)
-	cd $(WIN32) && ctest --output-on-failure
+	@scripts/wine-tests
 
-demo: native win32
+# The Wine tests alone, per architecture this machine runs.
+wine-tests: native windows
+	@scripts/wine-tests
+
+demo: native windows
 	@scripts/demo
 
 # Figures of the search and the cache walk over large tables (optimised, no sanitizers).

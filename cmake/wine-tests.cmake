@@ -1,6 +1,7 @@
-# Tests that run the DLL for real under Wine, through scripts/wine-run
-# (the project's prefix, the fresh DLL registered, a time limit on every call).
-set(WINE_RUN ${CMAKE_SOURCE_DIR}/scripts/wine-run)
+# Tests that run the DLL for real under Wine, through scripts/wine-run (the
+# project's prefix for this tree's architecture, the fresh DLL registered, a
+# time limit on every call). The same tests run in the x86 and the x64 tree.
+set(WINE_RUN ${CMAKE_SOURCE_DIR}/scripts/wine-run --arch ${LEDRA_ARCH})
 set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE_RUN})
 
 # A Unix path as Wine's Z: drive sees it.
@@ -69,13 +70,13 @@ set_tests_properties(yield_during_scan PROPERTIES FIXTURES_REQUIRED large_sample
                      ENVIRONMENT "LEDRA_DLL=${CMAKE_BINARY_DIR}/LedraII.dll")
 
 # The settings dialogs driven from a second thread, and the settings cycle
-# into the sample company's folder; screenshots land in build/win32/dialogs.
+# into the sample company's folder; screenshots land in the tree's dialogs/.
 add_executable(dialogs_driver tests/wine/dialogs_driver.cpp ${GEN}/plgLedraII_i.c)
 target_compile_definitions(dialogs_driver PRIVATE UNICODE _UNICODE _WIN32_WINNT=0x0601)
 target_include_directories(dialogs_driver PRIVATE ${GEN} ${CMAKE_SOURCE_DIR}/src)
 add_dependencies(dialogs_driver typelib LedraII)
 target_link_libraries(dialogs_driver PRIVATE ole32 oleaut32 uuid user32 gdi32 advapi32 ${LEDRA_STATIC_RUNTIME})
 add_test(NAME dialogs COMMAND bash ${CMAKE_SOURCE_DIR}/tests/wine/dialogs.sh $<TARGET_FILE:dialogs_driver>
-                              ${SAMPLE} ${CMAKE_BINARY_DIR}/dialogs)
+                              ${SAMPLE_WIN} ${CMAKE_BINARY_DIR}/dialogs)
 set_tests_properties(dialogs PROPERTIES FIXTURES_REQUIRED sample TIMEOUT 300 PASS_REGULAR_EXPRESSION "all passed"
                      FAIL_REGULAR_EXPRESSION "FAIL " ENVIRONMENT "LEDRA_DLL=${CMAKE_BINARY_DIR}/LedraII.dll")

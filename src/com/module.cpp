@@ -156,7 +156,8 @@ extern "C" HRESULT __stdcall DllRegisterServer() {
 
 extern "C" HRESULT __stdcall DllUnregisterServer() {
   const std::wstring clsid = GuidText(CLSID_Session);
-  UnRegisterTypeLib(LIBID_plgLedraII, 2, 0, LOCALE_NEUTRAL, SYS_WIN32);
+  // The type library was registered for this DLL's own platform.
+  UnRegisterTypeLib(LIBID_plgLedraII, 2, 0, LOCALE_NEUTRAL, sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32);
   LONG a = RegDeleteTreeW(HKEY_CLASSES_ROOT, (L"CLSID\\" + clsid).c_str());
   LONG b = RegDeleteTreeW(HKEY_CLASSES_ROOT, kProgId);
   bool ok = (a == ERROR_SUCCESS || a == ERROR_FILE_NOT_FOUND) && (b == ERROR_SUCCESS || b == ERROR_FILE_NOT_FOUND);

@@ -30,8 +30,11 @@ class Session {
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
-  // The host contract: session/session.cpp, except Configure, which shows
-  // the dialogs (dialogs/configure.cpp).
+  // Each group below is defined in the file its comment names.
+
+  // The host contract's wrappers, the capabilities and the properties:
+  // session/session.cpp; Configure, which shows the dialogs:
+  // dialogs/configure.cpp.
   Text Install();
   Text Uninstall();
   Text Configure(const Text& rd, const Text& page);
@@ -39,29 +42,39 @@ class Session {
   Text Uninitialize();
   Text Load(const Text& vars);
   Text Unload();
-  Text FindContact(const Text& rd);
-  Text FindList(const Text& rd);
   Text DoAction(const Text& rd);
   Text CacheStart();
   Text CacheEnd();
   Text CacheRecord();
   Text Capabilities();
   bool Blocked();
-
-  // Workers and auxiliary methods, public on the interface as well.
-  Text InstallReal();
-  Text UninitializeReal();
-  Var InitializeReal();
-  Text LoadReal(const Text& rd);
-  Text UnloadReal();
-  Text FindReal(const Text& rd);
-  bool CheckRunning(bool start);
-  Text DoActionReal(const Text& rd);
-  Text CacheRecordReal();
-  Text GetContact(const Text& typ, const Var& res);
   Text CapabilitiesReal();
   Text SetProperty(const Text& prop, const Var& value);
   Text GetProperty(const Text& prop);
+
+  // Settings at Initialize: session/settings.cpp.
+  Text InstallReal();
+  Text UninitializeReal();
+  Var InitializeReal();
+
+  // The data source: data/data_source.cpp.
+  Text LoadReal(const Text& rd);
+  Text UnloadReal();
+
+  // The contact search, wrappers and worker: data/search.cpp.
+  Text FindContact(const Text& rd);
+  Text FindList(const Text& rd);
+  Text FindReal(const Text& rd);
+
+  // The contact record: data/contact.cpp.
+  Text GetContact(const Text& typ, const Var& res);
+
+  // The cache walk: data/cache_export.cpp.
+  Text CacheRecordReal();
+
+  // The screen-pop: automation/pending_automation.cpp.
+  bool CheckRunning(bool start);
+  Text DoActionReal(const Text& rd);
 
   // Read-only views for the tool and the tests.
   int16_t instance_no() const { return instance_no_; }
@@ -73,7 +86,8 @@ class Session {
   bool connected() const { return conn_ != nullptr; }
 
  private:
-  // GetContact for the search and the cache walk, which hold the result set.
+  // GetContact for the search and the cache walk, which hold the result set:
+  // data/contact.cpp.
   Text GetContact(const Text& typ, ResultSet& rs);
 
   int16_t instance_no_ = 0;

@@ -24,6 +24,8 @@ struct DecodeCase {
   const char* expected;  // UTF-8
 };
 
+void PrintTo(const DecodeCase& c, std::ostream* os) { *os << "cp" << c.codepage << " \"" << Escaped(c.bytes) << '"'; }
+
 class NativeDecodeTest : public ::testing::TestWithParam<DecodeCase> {};
 
 TEST_P(NativeDecodeTest, DecodesTheCodePage) {

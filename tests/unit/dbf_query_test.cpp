@@ -16,6 +16,8 @@ struct Accepted {
   const char* value;
 };
 
+void PrintTo(const Accepted& c, std::ostream* os) { *os << '"' << c.sql << '"'; }
+
 class QueryAcceptedTest : public ::testing::TestWithParam<Accepted> {};
 
 TEST_P(QueryAcceptedTest, Parses) {
@@ -53,6 +55,8 @@ struct Rejected {
   const char* sql;
   const char* why;  // the part of the description that names the fault
 };
+
+void PrintTo(const Rejected& c, std::ostream* os) { *os << '"' << c.sql << '"'; }
 
 class QueryRejectedTest : public ::testing::TestWithParam<Rejected> {};
 

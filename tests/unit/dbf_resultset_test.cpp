@@ -32,6 +32,8 @@ struct DeletedCase {
   Rows expected;
 };
 
+void PrintTo(const DeletedCase& c, std::ostream* os) { *os << "deleted: " << c.what; }
+
 class DbfDeletedTest : public DbfFolderTest, public ::testing::WithParamInterface<DeletedCase> {};
 
 TEST_P(DbfDeletedTest, DeletedRecordsAreLeftOut) {
@@ -63,6 +65,8 @@ struct FilterCase {
   const char* sql;
   Rows expected;  // sn_account of the rows returned
 };
+
+void PrintTo(const FilterCase& c, std::ostream* os) { *os << '"' << c.sql << '"'; }
 
 class DbfFilterTest : public DbfFolderTest, public ::testing::WithParamInterface<FilterCase> {};
 
@@ -261,6 +265,10 @@ struct CodePageCase {
   std::string stored;
   const char* expected;  // UTF-8
 };
+
+void PrintTo(const CodePageCase& c, std::ostream* os) {
+  *os << "mark 0x" << std::hex << int(c.mark) << std::dec << " \"" << Escaped(c.stored) << '"';
+}
 
 class DbfCodePageTest : public DbfFolderTest, public ::testing::WithParamInterface<CodePageCase> {};
 
@@ -549,6 +557,10 @@ struct ShortcutCase {
   uint8_t mark;
   std::string stored;
 };
+
+void PrintTo(const ShortcutCase& c, std::ostream* os) {
+  *os << "mark 0x" << std::hex << int(c.mark) << std::dec << " \"" << Escaped(c.stored) << '"';
+}
 
 class DbfShortcutTest : public DbfFolderTest, public ::testing::WithParamInterface<ShortcutCase> {};
 

@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
-# dialogs.sh DRIVER SAMPLE-FOLDER SHOT-FOLDER
-# Runs the dialog driver under Wine, then turns its screenshots into PNGs
-# and says where they are.
+# dialogs.sh DRIVER SAMPLE-FOLDER-AS-WINDOWS-SEES-IT SHOT-FOLDER
+# Runs the dialog driver under Wine (the tree's architecture comes from
+# LEDRA_ARCH), then turns its screenshots into PNGs and says where they are.
 set -u
 driver=$1 sample=$2 shots=$3
 mkdir -p "$shots"
 rm -f "$shots"/*.bmp "$shots"/*.png
 top=$(cd "$(dirname "$0")/../.." && pwd)
-"$top/scripts/wine-run" "$driver" "$(winepath -w "$sample" 2>/dev/null)" "$(winepath -w "$shots" 2>/dev/null)"
+"$top/scripts/wine-run" "$driver" "$sample" "Z:${shots//\//\\}"
 rc=$?
 for bmp in "$shots"/*.bmp; do
   [ -e "$bmp" ] || continue

@@ -17,8 +17,18 @@ clsid=$(query 'HKCR\plgLedraII.Session\CLSID' /ve | grep -o '{[0-9A-F-]*}')
 expect "ProgID names the class" "$clsid" '^{680CB063-8F26-475B-BD3B-4289C59B823A}$'
 expect "threading model" "$(query "HKCR\\CLSID\\$clsid\\InprocServer32" /v ThreadingModel)" 'Apartment'
 expect "server path" "$(query "HKCR\\CLSID\\$clsid\\InprocServer32" /ve)" 'LedraII.dll'
-expect "type library" "$(query 'HKCR\TypeLib\{1E71759E-517B-4174-98F0-CA181F5E16BF}\2.0\0\win32' /ve)" 'LedraII.dll'
+# The type library is registered for the DLL's own platform.
+tlb_platform=win64; [ "${LEDRA_ARCH:-x64}" = x86 ] && tlb_platform=win32
+expect "type library" "$(query "HKCR\\TypeLib\\{1E71759E-517B-4174-98F0-CA181F5E16BF}\\2.0\\0\\$tlb_platform" /ve)" 'LedraII.dll'
 expect "interface" "$(query 'HKCR\Interface\{C18BAD48-8F24-4D00-9F73-BE8A15006BAB}' /ve)" '_Session'
+# The x64 DLL registers in the 64-bit view only: a 32-bit host must not find it.
+if [ "${LEDRA_ARCH:-x64}" = x64 ]; then
+  if query "HKCR\\CLSID\\$clsid\\InprocServer32" /reg:32 | grep -q LedraII; then
+    echo "FAIL the x64 DLL is visible in the 32-bit registry view"; fail=1
+  else
+    echo "ok   not in the 32-bit registry view"
+  fi
+fi
 
 LEDRA_DLL=/nonexistent "$here/scripts/wine-run" regsvr32 /u /s "$(LEDRA_DLL=/nonexistent "$here/scripts/wine-run" winepath -w "$dll" | tr -d '\r')" \
   || { echo "FAIL regsvr32 /u"; fail=1; }

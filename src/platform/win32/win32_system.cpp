@@ -110,7 +110,9 @@ class Win32DataFile : public DataFile {
     ov.Offset = static_cast<DWORD>(offset);
     ov.OffsetHigh = static_cast<DWORD>(offset >> 32);
     DWORD got = 0;
-    if (!ReadFile(h_, buf, static_cast<DWORD>(n), &got, &ov)) {
+    // One ReadFile takes a DWORD count: a larger request (x64) reads short.
+    const DWORD want = n > 0x40000000u ? 0x40000000u : static_cast<DWORD>(n);
+    if (!ReadFile(h_, buf, want, &got, &ov)) {
       return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
     }
     return got;
