@@ -24,11 +24,9 @@ class FakeConfigView : public ConfigView {
   void Close() override { closed = true; }
 
   Text caption, tab_caption, db_file;
-  int selected_tab = -1;
-  int search[2] = {0, 0};  // the check boxes' design-time state
-  bool tables_visible = true;
+  int selected_tab = -1, search[2] = {0, 0};  // the check boxes' design-time state
+  bool tables_visible = true, closed = false;
   std::vector<bool> topmost;
-  bool closed = false;
 };
 
 class FakeActionView : public ActionView {
@@ -40,28 +38,24 @@ class FakeActionView : public ActionView {
   void SetListIndex(int index) override { list_index = index; }
   Text ActionText() const override { return list_index < 0 ? Text() : items.at(list_index); }
   void SetTopmost(bool on) override { topmost.push_back(on); }
-  void Close() override { closed = true; }
+  void Close() override {}
 
   std::vector<Text> items;
   int list_index = -1;
   std::vector<bool> topmost;
-  bool closed = false;
 };
 
 // Opens the dialog (load, then activate) and hands it to the test's user.
 class FakeDialogs : public Dialogs {
  public:
-  void ShowConfig(const OwnerWindow&, ConfigHandlers& h) override {
-    h.FormLoad(config);
-    h.FormActivate(config);
-    opened = config;
-    if (config_user) config_user(config, h);
-  }
-  void ShowAction(const OwnerWindow&, ActionHandlers& h) override {
-    h.FormLoad(action);
-    h.FormActivate(action);
-    opened_action = action;
-    if (action_user) action_user(action, h);
+  void ShowConfig(const OwnerWindow&, ConfigHandlers& h) override { Show(config, opened, h, config_user); }
+  void ShowAction(const OwnerWindow&, ActionHandlers& h) override { Show(action, opened_action, h, action_user); }
+  template <class View, class Handlers, class User>
+  static void Show(View& v, View& opened, Handlers& h, const User& user) {
+    h.FormLoad(v);
+    h.FormActivate(v);
+    opened = v;
+    if (user) user(v, h);
   }
 
   FakeConfigView config, opened;

@@ -64,6 +64,9 @@ TEST_F(DialogsTest, ConfigurationOpensFromTheRecordAndOkRewritesIt) {
        u"{Caption(S19)=  E:\\x\\a_sname.dbf }{Dbfile(S16)=E:\\x\\a_sname.dbf}{UseSuppliers(N1)=1}"
        u"{UseCustomers(N1)=1}"},
       {u"{Other=1}", u"lookup", u"(Default)", 1, 1, true, u"E:\\x", End::Cancel, u"{Other=1}{Page(S6)=LOOKUP}"},
+      // The page moves to the end; an empty one removes it.
+      {u"{Page(S4)=USER}{B=2}", u"user", u"(Default)", 1, 1, false, nullptr, End::Cancel, u"{B=2}{Page(S4)=USER}"},
+      {u"{Page(S4)=USER}{B=2}", u"", u"(Default)", 1, 1, true, nullptr, End::Cancel, u"{B=2}"},
       {u"{Other=1}", u"", u"(Default)", 1, 1, true, u"E:\\x", End::TitleBarClose, u"{Other=1}"},
   };
   for (const Case& c : cases) {
@@ -110,6 +113,8 @@ TEST_F(DialogsTest, ThePickersAnswerReplacesTheTextUnlessItWasCancelled) {
     };
     Session().Configure(u"{dbFile=C:\\old\\a_sname.dbf}", u"");
   }
+  // frmMain is made on its first use and then kept.
+  EXPECT_EQ(sys.windows.owner_windows_created, 1);
   ASSERT_EQ(Owner().asked.size(), 2u);
   const OpenFileRequest& r = Owner().asked[1];
   EXPECT_EQ(r.title, u"Select database file (?_sname.dbf)");
@@ -143,9 +148,8 @@ TEST_F(DialogsTest, TheActionDialogPreselectsTheRecordsActionAndOkKeepsOnlyTheCh
       Finish(c.end, [&] { h.OkClick(v); }, [&] { h.CancelClick(v); });
     };
     EXPECT_EQ(Session().Configure(c.rd, u"Action"), c.expected);
-    EXPECT_EQ(dialogs.opened_action.items, (std::vector<Text>{u"Show contact", u"Sales processing",
-                                                              u"Order processing", u"Stock processing",
-                                                              u"Purchase orders"}));
+    EXPECT_EQ(dialogs.opened_action.items, (std::vector<Text>{u"Show contact", u"Sales processing", u"Order processing",
+                                                              u"Stock processing", u"Purchase orders"}));
     EXPECT_EQ(dialogs.opened_action.list_index, c.shown);
     EXPECT_EQ(dialogs.opened_action.topmost, (std::vector<bool>{true, false}));
   }
