@@ -137,7 +137,6 @@ class DialogBase {
     }
   }
 
-
   static constexpr UINT kActivated = WM_APP + 1;
 };
 
