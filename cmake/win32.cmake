@@ -46,6 +46,8 @@ add_library(ledra_win32 STATIC ${LEDRA_WIN32_SOURCES})
 target_link_libraries(ledra_win32 PUBLIC ledra_core)
 target_compile_options(ledra_win32 PRIVATE ${LEDRA_WARNINGS})
 target_compile_definitions(ledra_win32 PUBLIC UNICODE _UNICODE NOMINMAX _WIN32_WINNT=0x0601)
+# The dialogs: tab control, file picker, theme check.
+target_link_libraries(ledra_win32 PUBLIC comctl32 comdlg32 uxtheme)
 
 file(GLOB LEDRA_COM_SOURCES CONFIGURE_DEPENDS src/com/*.cpp)
 add_library(LedraII SHARED ${LEDRA_COM_SOURCES} ${GEN}/plgLedraII_i.c

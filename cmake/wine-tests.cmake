@@ -98,3 +98,15 @@ wine_path(STANDIN_WIN ${CMAKE_BINARY_DIR}/standin)
 add_test(NAME screen_pop COMMAND screen_pop ${STANDIN_WIN})
 set_tests_properties(screen_pop PROPERTIES TIMEOUT 300 PASS_REGULAR_EXPRESSION "all passed" FAIL_REGULAR_EXPRESSION "FAIL "
                      ENVIRONMENT "LEDRA_DLL=${CMAKE_BINARY_DIR}/LedraII.dll;WINE_RUN_TIMEOUT=240")
+
+# The settings dialogs driven from a second thread, and the settings cycle
+# into the sample company's folder; screenshots land in the tree's dialogs/.
+add_executable(dialogs_driver tests/wine/dialogs_driver.cpp ${GEN}/plgLedraII_i.c)
+target_compile_definitions(dialogs_driver PRIVATE UNICODE _UNICODE _WIN32_WINNT=0x0601)
+target_include_directories(dialogs_driver PRIVATE ${GEN} ${CMAKE_SOURCE_DIR}/src)
+add_dependencies(dialogs_driver typelib LedraII)
+target_link_libraries(dialogs_driver PRIVATE ole32 oleaut32 uuid user32 gdi32 advapi32 ${LEDRA_STATIC_RUNTIME})
+add_test(NAME dialogs COMMAND bash ${CMAKE_SOURCE_DIR}/tests/wine/dialogs.sh $<TARGET_FILE:dialogs_driver>
+                              ${SAMPLE_WIN} ${CMAKE_BINARY_DIR}/dialogs)
+set_tests_properties(dialogs PROPERTIES FIXTURES_REQUIRED sample TIMEOUT 300 PASS_REGULAR_EXPRESSION "all passed"
+                     FAIL_REGULAR_EXPRESSION "FAIL " ENVIRONMENT "LEDRA_DLL=${CMAKE_BINARY_DIR}/LedraII.dll")

@@ -59,19 +59,6 @@ Text Session::Uninstall() {
   return Text();
 }
 
-Text Session::Configure(const Text& rd, const Text& page) {
-  Procedure proc(u" @ plugin.Session.Configure");
-  ModuleData& m = Module();
-  Text r;
-  proc.Step([&] { m.config_rd = rd; });
-  proc.Step([&] { AddVar(m.config_rd, u"Page", UCase(page)); });
-  // The dialogs are owned by frmMain; until they are shown here the call
-  // answers as a cancelled dialog does.
-  proc.Step([&] { FrmMain(); });
-  proc.Step([&] { r = m.config_rd; });
-  return r;
-}
-
 Text Session::Initialize(const Text& data_rd, const Text& user_rd, std::shared_ptr<Object> callback) {
   Procedure proc(u" @ plugin.Session.Initialize");
   Text r;

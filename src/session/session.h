@@ -33,7 +33,8 @@ class Session {
   // Each group below is defined in the file its comment names.
 
   // The host contract's wrappers, the capabilities and the properties:
-  // session/session.cpp.
+  // session/session.cpp; Configure, which shows the dialogs:
+  // dialogs/configure.cpp.
   Text Install();
   Text Uninstall();
   Text Configure(const Text& rd, const Text& page);

@@ -44,6 +44,13 @@ class FakeOwnerWindow : public OwnerWindow {
  public:
   explicit FakeOwnerWindow(uintptr_t h) : h_(h) {}
   uintptr_t Handle() const override { return h_; }
+  // The file picker answers with `picked` and remembers what it was asked.
+  Text ShowOpen(const OpenFileRequest& request) override {
+    asked.push_back(request);
+    return picked;
+  }
+  Text picked;
+  std::vector<OpenFileRequest> asked;
 
  private:
   uintptr_t h_;

@@ -1,5 +1,5 @@
-// The Session's own behaviour: numbering per thread, the wrappers' answers,
-// Configure's record and owner window.
+// The Session's own behaviour: numbering per thread and the wrappers'
+// answers (Configure's are in dialogs_test).
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -57,29 +57,6 @@ TEST_F(SessionTest, CapabilitiesTakeTheVersionFromTheModule) {
   EXPECT_EQ(ToUtf8(Session().Capabilities()).substr(0, 60),
             "{Version=3.12}{Name=LedraII}{Description=Kestrin Ledra II}{C");
   EXPECT_NE(ToUtf8(Session().Capabilities()).find("{Comments=beta}"), std::string::npos);
-}
-
-TEST_F(SessionTest, ConfigureReturnsTheRecordWithItsPage) {
-  struct Case {
-    const char16_t* rd;
-    const char16_t* page;
-    const char* expected;
-  };
-  const Case cases[] = {
-      {u"{A(S1)=1}", u"action", "{A(S1)=1}{Page(S6)=ACTION}"},
-      {u"{Page(S4)=USER}{B=2}", u"user", "{B=2}{Page(S4)=USER}"},  // moved to the end
-      {u"{Page(S4)=USER}{B=2}", u"", "{B=2}"},                     // an empty page removes it
-      {u"", u"Lookup", "{Page(S6)=LOOKUP}"},
-  };
-  for (const Case& c : cases) {
-    Session s;
-    EXPECT_EQ(ToUtf8(s.Configure(c.rd, c.page)), c.expected) << ToUtf8(c.page);
-    EXPECT_EQ(ToUtf8(Module().config_rd), c.expected);
-  }
-  // The hidden owner window is made on the first use and then kept.
-  EXPECT_EQ(sys.windows.owner_windows_created, 1);
-  ASSERT_NE(FrmMain(), nullptr);
-  EXPECT_EQ(sys.windows.owner_windows_created, 1);
 }
 
 TEST_F(SessionTest, LoadIgnoresItsArgumentAndRemembersAFailure) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/win32/win32_automation.h"
+#include "platform/win32/win32_dialogs.h"
 #include "platform/win32/win32_parts.h"
 #include "platform/win32/win32_platform.h"
 
@@ -200,6 +201,13 @@ class Win32OwnerWindow : public OwnerWindow {
     if (IsWindow(h_)) DestroyWindow(h_);
   }
   uintptr_t Handle() const override { return reinterpret_cast<uintptr_t>(h_); }
+  // The picker is modal to the dialog that asked for it (the thread's
+  // active window), so that the dialog gets the focus back when it closes.
+  Text ShowOpen(const OpenFileRequest& request) override {
+    HWND active = GetActiveWindow();
+    return ShowOpenFile(reinterpret_cast<HMODULE>(GetWindowLongPtrW(h_, GWLP_HINSTANCE)), active ? active : h_,
+                        request);
+  }
 
  private:
   HWND h_;
@@ -267,6 +275,7 @@ Platform& ThePlatform(HMODULE module) {
   static Win32Desktop desktop;
   static Win32Keyboard keyboard;
   static Win32Programs programs;
+  static Win32Dialogs dialogs(module);
   static Platform platform = [&] {
     Platform p;
     p.locale = &locale;
@@ -280,6 +289,7 @@ Platform& ThePlatform(HMODULE module) {
     p.desktop = &desktop;
     p.keyboard = &keyboard;
     p.programs = &programs;
+    p.dialogs = &dialogs;
     return p;
   }();
   return platform;

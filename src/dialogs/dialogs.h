@@ -1,0 +1,42 @@
+// frmConfig and frmAction: what each dialog takes from ConfigRd when it
+// opens, what its OK writes back and what the file picker's answer does.
+// The platform's views only show the controls and report the clicks.
+#pragma once
+
+#include "common/platform.h"
+#include "common/text.h"
+
+namespace ledra {
+
+// The data file and the tables to search.
+class FrmConfig : public ConfigHandlers {
+ public:
+  explicit FrmConfig(Text& config_rd) : config_rd_(config_rd) {}
+  void FormLoad(ConfigView& v) override;
+  void FormActivate(ConfigView& v) override;
+  void BIniClick(ConfigView& v) override;
+  void OkClick(ConfigView& v) override;
+  void CancelClick(ConfigView& v) override;
+
+ private:
+  Text& config_rd_;
+};
+
+// The default action of the screen-pop.
+class FrmAction : public ActionHandlers {
+ public:
+  explicit FrmAction(Text& config_rd) : config_rd_(config_rd) {}
+  void FormLoad(ActionView& v) override;
+  void FormActivate(ActionView& v) override;
+  void OkClick(ActionView& v) override;
+  void CancelClick(ActionView& v) override;
+
+ private:
+  Text& config_rd_;
+};
+
+// The settings' "Caption" for a data file text: "LedraII" for the default,
+// the text itself up to 25 characters, else "..." and its last 23.
+Text ConfigCaption(const Text& db_file);
+
+}  // namespace ledra

@@ -1,0 +1,327 @@
+// The settings dialogs as a user meets them: the host calls Configure, and
+// from a second thread this driver finds the dialog by its caption, reads
+// and sets its controls and presses OK, Cancel or the title bar's close.
+// Then the settings cycle: a data folder picked in the file picker, stored,
+// handed to Initialize, and a caller found in that folder's tables.
+// Usage: dialogs_driver SAMPLE-FOLDER SCREENSHOT-FOLDER (Windows paths)
+#include <windows.h>
+#include <commctrl.h>
+#include <oleauto.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "plgLedraII.h"
+#include "platform/win32/dialog_ids.h"
+
+namespace {
+
+const wchar_t kConfigCaption[] = L"LedraII Configuration";
+const wchar_t kActionCaption[] = L"Kestrin Action Configuration";
+const wchar_t kPickerCaption[] = L"Select database file (?_sname.dbf)";
+
+std::atomic<int> g_failures{0};
+std::wstring g_shots;
+
+void Check(const char* name, const std::wstring& got, const std::wstring& expected) {
+  bool ok = got == expected;
+  std::printf(ok ? "ok   %s\n" : "FAIL %s: got [%ls] expected [%ls]\n", name, got.c_str(), expected.c_str());
+  if (!ok) ++g_failures;
+}
+void Check(const char* name, bool ok) { Check(name, ok ? L"yes" : L"no", L"yes"); }
+
+std::wstring Text(HWND h) {
+  wchar_t buf[1024] = {0};
+  SendMessageW(h, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buf));
+  return buf;
+}
+
+// Every wait is bounded: 10 s at most, polling.
+HWND WaitForWindow(const wchar_t* caption) {
+  for (int i = 0; i < 200; ++i) {
+    HWND h = FindWindowW(nullptr, caption);
+    if (h && IsWindowVisible(h)) return h;
+    Sleep(50);
+  }
+  return nullptr;
+}
+bool WaitGone(HWND h) {
+  for (int i = 0; i < 200 && IsWindow(h); ++i) Sleep(50);
+  return !IsWindow(h);
+}
+
+// The window as the screen shows it, written as a BMP (the test's script
+// turns it into a PNG).
+void Screenshot(HWND h, const wchar_t* name) {
+  Sleep(300);
+  RedrawWindow(h, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  Sleep(200);
+  RECT r;
+  GetWindowRect(h, &r);
+  LONG w = r.right - r.left, ht = r.bottom - r.top, row = (w * 3 + 3) / 4 * 4;
+  HDC screen = GetDC(nullptr), mem = CreateCompatibleDC(screen);
+  HBITMAP bmp = CreateCompatibleBitmap(screen, w, ht);
+  HGDIOBJ old = SelectObject(mem, bmp);
+  BitBlt(mem, 0, 0, w, ht, screen, r.left, r.top, SRCCOPY);
+  SelectObject(mem, old);
+  BITMAPINFOHEADER bi{sizeof(bi), w, ht, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+  std::vector<BYTE> pixels(row * ht);
+  GetDIBits(mem, bmp, 0, ht, pixels.data(), reinterpret_cast<BITMAPINFO*>(&bi), DIB_RGB_COLORS);
+  DWORD head = sizeof(BITMAPFILEHEADER) + sizeof(bi);
+  BITMAPFILEHEADER fh{0x4D42, static_cast<DWORD>(head + pixels.size()), 0, 0, head};
+  if (FILE* f = _wfopen((g_shots + L"\\" + name + L".bmp").c_str(), L"wb")) {
+    fwrite(&fh, sizeof(fh), 1, f);
+    fwrite(&bi, sizeof(bi), 1, f);
+    fwrite(pixels.data(), 1, pixels.size(), f);
+    fclose(f);
+  }
+  DeleteObject(bmp);
+  DeleteDC(mem);
+  ReleaseDC(nullptr, screen);
+}
+
+struct UserThread {
+  const wchar_t* caption;
+  std::function<void(HWND)> act;
+};
+
+// The user: finds the dialog, acts, and makes sure it closes so that the
+// host's Configure call returns.
+DWORD WINAPI RunUser(void* p) {
+  auto* u = static_cast<UserThread*>(p);
+  HWND dlg = WaitForWindow(u->caption);
+  Check("the dialog opens", dlg != nullptr);
+  if (!dlg) return 1;
+  u->act(dlg);
+  bool closed = WaitGone(dlg);
+  Check("the dialog closes", closed);
+  if (!closed) PostMessageW(dlg, WM_CLOSE, 0, 0);
+  return 0;
+}
+
+std::wstring Answer(BSTR r) {
+  std::wstring a = r ? std::wstring(r, SysStringLen(r)) : L"";
+  SysFreeString(r);
+  return a;
+}
+
+std::wstring Call(_Session* s, const std::wstring& rd_text, const std::wstring& page_text, const wchar_t* caption,
+                  std::function<void(HWND)> act) {
+  UserThread user{caption, std::move(act)};
+  HANDLE t = CreateThread(nullptr, 0, RunUser, &user, 0, nullptr);
+  BSTR rd = SysAllocString(rd_text.c_str()), page = SysAllocString(page_text.c_str()), r = nullptr;
+  s->Configure(&rd, &page, &r);
+  Check("the user is done", WaitForSingleObject(t, 15000) == WAIT_OBJECT_0);
+  CloseHandle(t);
+  SysFreeString(rd);
+  SysFreeString(page);
+  return Answer(r);
+}
+
+HWND Item(HWND dlg, int id) { return GetDlgItem(dlg, id); }
+void Click(HWND dlg, int id) { PostMessageW(Item(dlg, id), BM_CLICK, 0, 0); }
+bool Visible(HWND dlg, int id) { return IsWindowVisible(Item(dlg, id)) != FALSE; }
+LRESULT Checked(HWND dlg, int id) { return SendMessageW(Item(dlg, id), BM_GETCHECK, 0, 0); }
+void Type(HWND dlg, int id, const std::wstring& s) {
+  SendMessageW(Item(dlg, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(s.c_str()));
+}
+std::wstring TabText(HWND dlg) {
+  wchar_t buf[64] = {0};
+  TCITEMW item{};
+  item.mask = TCIF_TEXT;
+  item.pszText = buf;
+  item.cchTextMax = 64;
+  SendMessageW(Item(dlg, IDC_TABS), TCM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+  return buf;
+}
+// Raised to the top and in front. Whether the topmost flag was taken back
+// cannot be seen under Wine, which keeps it on an owned window whose owner
+// lies right beneath it.
+bool Raised(HWND dlg) {
+  for (int i = 0; i < 40; ++i) {
+    if (GetWindow(dlg, GW_HWNDFIRST) == dlg && GetForegroundWindow() == dlg) return true;
+    Sleep(50);
+  }
+  return false;
+}
+
+// The picker's file name box (cmb13) and file type box (cmb1).
+HWND PickerFileName(HWND picker) { return GetDlgItem(picker, 0x47c); }
+
+void ConfigurationDialog(_Session* s) {
+  Check("defaults", Call(s, L"{Other=1}", L"", kConfigCaption, [](HWND d) {
+    Check("caption", Text(d), kConfigCaption);
+    Check("tab", TabText(d), L"Lookup");
+    Check("dbFile", Text(Item(d, IDC_DBFILE)), L"(Default)");
+    Check("both tables searched", Checked(d, IDC_SEARCH0) == BST_CHECKED && Checked(d, IDC_SEARCH1) == BST_CHECKED);
+    Check("tables shown, hint hidden", Visible(d, IDC_FRAME1) && Visible(d, IDC_SEARCH0) && !Visible(d, IDC_LABEL2));
+    Check("raised", Raised(d));
+    Screenshot(d, L"config");
+    Click(d, IDOK);
+  }), L"{Caption(S7)=LedraII}{Dbfile(S9)=(Default)}{UseSuppliers(N1)=1}{UseCustomers(N1)=1}");
+
+  Check("USER page", Call(s, L"{dbFile=C:\\Ledra\\a_sname.dbf}{UseSuppliers=0}", L"user", kConfigCaption, [](HWND d) {
+    Check("hint shown, tables hidden", Visible(d, IDC_LABEL2) && !Visible(d, IDC_FRAME1) && !Visible(d, IDC_SEARCH1));
+    Check("suppliers off", Checked(d, IDC_SEARCH0) == BST_UNCHECKED);
+    Screenshot(d, L"config-user");
+    Click(d, IDOK);
+  }), L"{Caption(S20)=C:\\Ledra\\a_sname.dbf}{Dbfile(S20)=C:\\Ledra\\a_sname.dbf}{UseSuppliers(N1)=0}"
+      L"{UseCustomers(N1)=1}");
+
+  const struct {
+    const char* name;
+    const wchar_t* typed;
+    const wchar_t* expected;
+  } texts[] = {
+      {"(default) in any case", L"(dEFAULT)",
+       L"{Caption(S7)=LedraII}{Dbfile(S9)=(dEFAULT)}{UseSuppliers(N1)=1}{UseCustomers(N1)=1}"},
+      {"25 characters", L"D:\\Data\\Ledra\\a_sname.dbf",
+       L"{Caption(S25)=D:\\Data\\Ledra\\a_sname.dbf}{Dbfile(S25)=D:\\Data\\Ledra\\a_sname.dbf}"
+       L"{UseSuppliers(N1)=1}{UseCustomers(N1)=1}"},
+      {"26 characters", L"D:\\Data\\Ledra2\\a_sname.dbf",
+       L"{Caption(S26)=...Data\\Ledra2\\a_sname.dbf}{Dbfile(S26)=D:\\Data\\Ledra2\\a_sname.dbf}"
+       L"{UseSuppliers(N1)=1}{UseCustomers(N1)=1}"},
+  };
+  for (const auto& t : texts) {
+    Check(t.name, Call(s, L"", L"", kConfigCaption, [&](HWND d) {
+      Type(d, IDC_DBFILE, t.typed);
+      Click(d, IDOK);
+    }), t.expected);
+  }
+  Check("empty text, suppliers unticked", Call(s, L"", L"", kConfigCaption, [](HWND d) {
+    Type(d, IDC_DBFILE, L"");
+    SendMessageW(Item(d, IDC_SEARCH0), BM_CLICK, 0, 0);
+    Click(d, IDOK);
+  }), L"{UseSuppliers(N1)=0}{UseCustomers(N1)=1}");
+
+  Check("Cancel", Call(s, L"{Other=1}", L"lookup", kConfigCaption, [](HWND d) {
+    Type(d, IDC_DBFILE, L"E:\\elsewhere");
+    Click(d, IDCANCEL);
+  }), L"{Other=1}{Page(S6)=LOOKUP}");
+  Check("title-bar close", Call(s, L"{Other=1}", L"lookup", kConfigCaption, [](HWND d) {
+    Type(d, IDC_DBFILE, L"E:\\elsewhere");
+    PostMessageW(d, WM_SYSCOMMAND, SC_CLOSE, 0);
+  }), L"{Other=1}{Page(S6)=LOOKUP}");
+
+  Check("picker cancelled", Call(s, L"{dbFile=C:\\keep\\a_sname.dbf}", L"", kConfigCaption, [](HWND d) {
+    Click(d, IDC_BINI);
+    HWND picker = WaitForWindow(kPickerCaption);
+    Check("picker opens", picker != nullptr);
+    if (!picker) return;
+    Check("picker starts with no file name", Text(PickerFileName(picker)), L"");
+    Check("picker filter", Text(GetDlgItem(picker, 0x470)), L"Database file (?_sname.dbf)");
+    Screenshot(picker, L"picker");
+    PostMessageW(picker, WM_COMMAND, IDCANCEL, 0);
+    Check("picker closes", WaitGone(picker));
+    Check("text kept", Text(Item(d, IDC_DBFILE)), L"C:\\keep\\a_sname.dbf");
+    Check("raised again", Raised(d));
+    Click(d, IDOK);
+  }), L"{Caption(S19)=C:\\keep\\a_sname.dbf}{Dbfile(S19)=C:\\keep\\a_sname.dbf}{UseSuppliers(N1)=1}"
+      L"{UseCustomers(N1)=1}");
+}
+
+void ActionDialog(_Session* s) {
+  Check("action default", Call(s, L"{X=1}", L"action", kActionCaption, [](HWND d) {
+    HWND combo = Item(d, IDC_ACTION);
+    std::wstring entries;
+    for (int i = 0; i < SendMessageW(combo, CB_GETCOUNT, 0, 0); ++i) {
+      wchar_t buf[64] = {0};
+      SendMessageW(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(buf));
+      entries += buf + std::wstring(L";");
+    }
+    Check("the actions", entries, L"Show contact;Sales processing;Order processing;Stock processing;Purchase orders;");
+    Check("first preselected", Text(combo), L"Show contact");
+    Check("action dialog raised", Raised(d));
+    Screenshot(d, L"action");
+    Click(d, IDOK);
+  }), L"{Action(S12)=Show contact}");
+  Check("ORDER PROCESSING preselected, another chosen",
+        Call(s, L"{Action=ORDER PROCESSING}{X=1}", L"ACTION", kActionCaption, [](HWND d) {
+          Check("order processing selected", SendMessageW(Item(d, IDC_ACTION), CB_GETCURSEL, 0, 0) == 2);
+          SendMessageW(Item(d, IDC_ACTION), CB_SETCURSEL, 3, 0);
+          Click(d, IDOK);
+        }), L"{Action(S16)=Stock processing}");
+  Check("unknown action", Call(s, L"{Action=NEW CONTACT}{X=1}", L"Action", kActionCaption, [](HWND d) {
+    Check("nothing selected", SendMessageW(Item(d, IDC_ACTION), CB_GETCURSEL, 0, 0) == CB_ERR);
+    Click(d, IDOK);
+  }), L"");
+  Check("action Cancel", Call(s, L"{X=1}", L"action", kActionCaption, [](HWND d) {
+    SendMessageW(Item(d, IDC_ACTION), CB_SETCURSEL, 4, 0);
+    Click(d, IDCANCEL);
+  }), L"{X=1}{Page(S6)=ACTION}");
+}
+
+_Session* NewSession() {
+  CLSID clsid;
+  _Session* s = nullptr;
+  if (FAILED(CLSIDFromProgID(L"plgLedraII.Session", &clsid)) ||
+      FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID__Session, reinterpret_cast<void**>(&s)))) {
+    std::printf("FAIL create\n");
+    std::exit(1);
+  }
+  return s;
+}
+
+
+// The host's round trip: the user picks the sample company's customer
+// table, the host stores the answer and initialises the session with it.
+// The session is the thread's first, whose data source every load opens.
+void SettingsCycle(const std::wstring& folder) {
+  _Session* host = NewSession();
+  std::wstring file = folder + L"\\a_sname.dbf";
+  std::wstring stored = Call(host, L"{DBFile=C:\\nowhere\\a_sname.dbf}{UseSuppliers=1}{UseCustomers=1}", L"",
+                             kConfigCaption, [&](HWND d) {
+    Click(d, IDC_BINI);
+    HWND picker = WaitForWindow(kPickerCaption);
+    Check("picker opens for the new folder", picker != nullptr);
+    if (!picker) return;
+    SendMessageW(PickerFileName(picker), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(file.c_str()));
+    PostMessageW(GetDlgItem(picker, IDOK), BM_CLICK, 0, 0);
+    Check("picker closes on Open", WaitGone(picker));
+    Check("picked file shown", Text(Item(d, IDC_DBFILE)), file);
+    Click(d, IDOK);
+  });
+  Check("the picked file is stored", stored.find(L"=" + file + L"}") != std::wstring::npos);
+
+  // A data source that an earlier run registered would keep its folder.
+  RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\ODBC\\ODBC.INI\\Ledra II SP1");
+  BSTR data = SysAllocString(stored.c_str()), user = SysAllocString(L""), r = nullptr;
+  IDispatch* cb = nullptr;
+  host->Initialize(&data, &user, &cb, &r);
+  SysFreeString(r);
+  host->Load(&user, &r);
+  Check("load from the picked folder", Answer(r), L"{Result=Success}");
+  BSTR tel = SysAllocString(L"{Tel=01234 567890}");
+  host->FindContact(tel, &r);
+  std::wstring found = Answer(r);
+  Check("caller found in the picked folder", found.find(L"{Company(S8)=Acme Ltd}") != std::wstring::npos &&
+                                                 found.find(L"{Result(S7)=Success}") != std::wstring::npos);
+  for (BSTR b : {tel, data, user}) SysFreeString(b);
+  host->Unload(&r);
+  SysFreeString(r);
+  host->Release();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) return 2;
+  std::wstring folder, shots;
+  for (const char* p = argv[1]; *p; ++p) folder += static_cast<wchar_t>(*p);
+  for (const char* p = argv[2]; *p; ++p) shots += static_cast<wchar_t>(*p);
+  g_shots = shots;
+  CreateDirectoryW(shots.c_str(), nullptr);
+  CoInitialize(nullptr);
+  _Session* s = NewSession();
+  ConfigurationDialog(s);
+  ActionDialog(s);
+  s->Release();
+  SettingsCycle(folder);
+  CoUninitialize();
+  if (g_failures == 0) std::printf("all passed\n");
+  return g_failures ? 1 : 0;
+}
