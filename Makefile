@@ -1,10 +1,11 @@
 # The two commands: `make demo` and `make test`. Both install what is
 # missing first, then build the native tree (core, tests, tool) and the
-# Windows DLL for x86 and x64, and everything stays under build/.
+# Windows DLL and its installer package for x86 and x64, and everything
+# stays under build/.
 JOBS ?= $(shell nproc)
 NATIVE := build/native
 
-.PHONY: all deps native win32 win64 windows test wine-tests demo bench clean
+.PHONY: all deps native win32 win64 windows msi test wine-tests demo bench clean
 
 all: native windows
 
@@ -25,6 +26,11 @@ win64: deps
 	@cmake --build build/win64 -j$(JOBS)
 
 windows: win32 win64
+
+# The Windows Installer packages, built with each architecture's tree:
+# build/win32/LedraII-<version>-x86.msi and build/win64/LedraII-<version>-x64.msi.
+msi: windows
+	@ls build/win32/LedraII-*-x86.msi build/win64/LedraII-*-x64.msi
 
 test: native windows
 	cd $(NATIVE) && ctest --output-on-failure -j$(JOBS)

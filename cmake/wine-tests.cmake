@@ -68,3 +68,11 @@ wine_path(LARGE_SAMPLE_WIN ${LARGE_SAMPLE})
 add_test(NAME yield_during_scan COMMAND yield_during_scan ${LARGE_SAMPLE_WIN})
 set_tests_properties(yield_during_scan PROPERTIES FIXTURES_REQUIRED large_sample TIMEOUT 300 DEPENDS ledra_exe
                      ENVIRONMENT "LEDRA_DLL=${CMAKE_BINARY_DIR}/LedraII.dll")
+
+# The Windows Installer package, installed, upgraded and removed in a fresh
+# prefix of its own where regsvr32 never runs.
+add_test(NAME package COMMAND bash ${CMAKE_SOURCE_DIR}/tests/wine/package.sh ${LEDRA_MSI} ${LEDRA_NEXT_MSI}
+         ${CMAKE_BINARY_DIR}/upgrade-test/package/LedraII.dll ${SAMPLE})
+set_tests_properties(package PROPERTIES FIXTURES_REQUIRED sample TIMEOUT 1200
+                     ENVIRONMENT "LEDRA_DLL=${CMAKE_BINARY_DIR}/LedraII.dll"
+                     PASS_REGULAR_EXPRESSION "all passed" FAIL_REGULAR_EXPRESSION "FAIL ")
