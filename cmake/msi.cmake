@@ -54,6 +54,8 @@ add_custom_command(
   COMMAND ${REGISTRY_FRAGMENT} ${LEDRA_CLSID} ${LEDRA_LIBID} ${LEDRA_IID} ${tlb_platform} ${GEN}/registry.wxi
   DEPENDS ${REGISTRY_FRAGMENT} ${CMAKE_SOURCE_DIR}/src/com/plgLedraII.idl
   COMMENT "Generating the package's COM registration")
+# One target owns the fragment, so that the two packages do not make it twice at once.
+add_custom_target(registry_wxi DEPENDS ${GEN}/registry.wxi)
 
 # ledra_msi(TARGET VERSION BINDIR OUTDIR [DLL_MARK text]) builds
 # OUTDIR/LedraII-VERSION-<arch>.msi from LedraII.dll and ledra.exe of this
@@ -99,6 +101,7 @@ function(ledra_msi target version bindir outdir)
     COMMENT "Packaging LedraII-${version}-${LEDRA_ARCH}.msi"
     VERBATIM)
   add_custom_target(${target} ALL DEPENDS ${msi})
+  add_dependencies(${target} registry_wxi)
   set(${target}_FILE ${msi} PARENT_SCOPE)
 endfunction()
 

@@ -71,8 +71,13 @@ set_tests_properties(yield_during_scan PROPERTIES FIXTURES_REQUIRED large_sample
 
 # The Windows Installer package, installed, upgraded and removed in a fresh
 # prefix of its own where regsvr32 never runs.
+# The x64 run also installs the x86 tree's package beside its own.
+set(x86_beside "")
+if(LEDRA_ARCH STREQUAL x64)
+  set(x86_beside ${CMAKE_SOURCE_DIR}/build/win32/LedraII-${PROJECT_VERSION}-x86.msi)
+endif()
 add_test(NAME package COMMAND bash ${CMAKE_SOURCE_DIR}/tests/wine/package.sh ${LEDRA_MSI} ${LEDRA_NEXT_MSI}
-         ${CMAKE_BINARY_DIR}/upgrade-test/package/LedraII.dll ${SAMPLE})
+         ${CMAKE_BINARY_DIR}/upgrade-test/package/LedraII.dll ${SAMPLE} ${x86_beside})
 set_tests_properties(package PROPERTIES FIXTURES_REQUIRED sample TIMEOUT 1200
                      ENVIRONMENT "LEDRA_DLL=${CMAKE_BINARY_DIR}/LedraII.dll"
                      PASS_REGULAR_EXPRESSION "all passed" FAIL_REGULAR_EXPRESSION "FAIL ")

@@ -4,11 +4,12 @@
 # the registration it wrote, that registration is the one regsvr32 writes,
 # installing it again is harmless, a later version replaces it, and removal
 # takes every file and key away.
-# Usage: package.sh PACKAGE LATER-PACKAGE LATER-DLL SAMPLE-FOLDER
+# Usage: package.sh PACKAGE LATER-PACKAGE LATER-DLL SAMPLE-FOLDER [X86-PACKAGE]
+# (X86-PACKAGE, with the x64 ones: installed beside them, as on 64-bit Windows)
 # with LEDRA_ARCH and LEDRA_DLL (the tree's DLL, for regsvr32) set.
 set -u -o pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
-msi=$1 later_msi=$2 later_dll=$3 sample=$4
+msi=$1 later_msi=$2 later_dll=$3 sample=$4 x86_msi=${5:-}
 arch=${LEDRA_ARCH:-x64}
 built_dll=${LEDRA_DLL:?LEDRA_DLL names the tree\'s DLL}
 pfx=$top/build/msiprefix-$arch
@@ -56,6 +57,9 @@ version=$(products)
   || bad "Add/Remove Programs entries: [$version]"
 
 # The same registration as regsvr32's, key for key and value for value.
+# regsvr32 in the shared prefix, from a clean slate: leftovers of earlier
+# registrations must not count.
+shared regsvr32 /u /s "$(shared winepath -w "$built_dll")" >/dev/null
 LEDRA_DLL=$built_dll "$top/scripts/wine-run" --arch "$arch" cmd /c exit 0 >/dev/null 2>&1
 by_regsvr32=$(listing shared "$(shared winepath -w "$(dirname "$built_dll")")")
 by_package=$(listing pkg "$folder")
@@ -91,6 +95,27 @@ check "registration after the upgrade" "$(listing pkg "$folder")" "$by_package"
 check "the object after the upgrade" "$(creates)" created
 [ "$(msiexec /i "$(win "$msi")" /qn)" != 0 ] && ok "the older package refuses to downgrade" || bad "the older package installed over the later"
 check "the later version stays" "$(products)" "$later"
+
+# On 64-bit Windows the x86 package goes beside the x64 one, into
+# "Program Files (x86)" and the 32-bit registry view, and its removal leaves
+# the x64 installation working.
+if [ "$arch" = x64 ] && [ -n "$x86_msi" ]; then
+  if [ ! -f "$x86_msi" ]; then
+    echo "skip the x86 package beside the x64 one: $x86_msi is not built"
+  else
+    check "the x86 package beside it" "$(msiexec /i "$(win "$x86_msi")" /qn)" 0
+    [ -f "$pfx/drive_c/Program Files (x86)/LedraII/LedraII.dll" ] && ok "x86: into Program Files (x86)" \
+      || bad "x86: not in Program Files (x86)"
+    check "x86: its class in the 32-bit view" \
+      "$(pkg reg query "HKCR\\${roots[1]}\\InprocServer32" /ve /reg:32 | grep -o 'C:.*')" 'C:\Program Files (x86)\LedraII\LedraII.dll'
+    check "x64: its class unchanged" \
+      "$(pkg reg query "HKCR\\${roots[1]}\\InprocServer32" /ve | grep -o 'C:.*')" "$folder\LedraII.dll"
+    check "x86: removed again" "$(msiexec /x "$(win "$x86_msi")" /qn)" 0
+    [ ! -e "$pfx/drive_c/Program Files (x86)/LedraII" ] && ok "x86: its files are gone" || bad "x86: files left"
+    pkg reg query "HKCR\\${roots[1]}" /reg:32 >/dev/null && bad "x86: its class is left" || ok "x86: its class is gone"
+    check "x64: still created after the x86 removal" "$(creates)" created
+  fi
+fi
 
 check "remove" "$(msiexec /x "$(win "$later_msi")" /qn)" 0
 [ ! -e "$installed" ] && ok "the files are gone" || bad "left behind: $(ls "$installed")"
