@@ -78,6 +78,7 @@ if(LEDRA_ARCH STREQUAL x64)
 endif()
 add_test(NAME package COMMAND bash ${CMAKE_SOURCE_DIR}/tests/wine/package.sh ${LEDRA_MSI} ${LEDRA_NEXT_MSI}
          ${CMAKE_BINARY_DIR}/upgrade-test/package/LedraII.dll ${SAMPLE} ${x86_beside})
-set_tests_properties(package PROPERTIES FIXTURES_REQUIRED sample TIMEOUT 1200
+# Alone: it unregisters and registers the DLL in the shared prefix.
+set_tests_properties(package PROPERTIES FIXTURES_REQUIRED sample TIMEOUT 1200 RUN_SERIAL TRUE
                      ENVIRONMENT "LEDRA_DLL=${CMAKE_BINARY_DIR}/LedraII.dll"
                      PASS_REGULAR_EXPRESSION "all passed" FAIL_REGULAR_EXPRESSION "FAIL ")
