@@ -33,7 +33,8 @@ inline constexpr RegistryEntry kRegistration[] = {
     {"CLSID\\%CLSID%\\TypeLib", nullptr, "%LIBID%"},
     {"CLSID\\%CLSID%\\VERSION", nullptr, "2.0"},
     {"CLSID\\%CLSID%\\Programmable", nullptr, ""},
-    // The embedded type library, as RegisterTypeLib records one.
+    // The embedded type library, as RegisterTypeLib records one (without
+    // HELPDIR: there is no help file).
     {"TypeLib\\%LIBID%\\2.0", nullptr, "Kestrin Ledra II"},
     {"TypeLib\\%LIBID%\\2.0\\FLAGS", nullptr, "0"},
     {"TypeLib\\%LIBID%\\2.0\\0\\%PLATFORM%", nullptr, "%DLL%"},
