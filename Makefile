@@ -1,6 +1,7 @@
 # The two commands: `make demo` and `make test`. Both install what is
 # missing first, then build the native tree (core, tests, tool) and the
-# Windows DLL for x86 and x64, and everything stays under build/.
+# Windows DLL and its installer package for x86 and x64, and everything
+# stays under build/.
 JOBS ?= $(shell nproc)
 NATIVE := build/native
 FUZZ := build/fuzz
@@ -8,7 +9,7 @@ TSAN := build/tsan
 FUZZ_SECONDS ?= 300
 FUZZERS := vars dbf query search
 
-.PHONY: all deps native win32 win64 windows fuzzers tsan test wine-tests fuzz demo bench clean
+.PHONY: all deps native win32 win64 windows msi fuzzers tsan test wine-tests fuzz demo bench clean
 
 all: native windows
 
@@ -29,6 +30,11 @@ win64: deps
 	@cmake --build build/win64 -j$(JOBS)
 
 windows: win32 win64
+
+# The Windows Installer packages, built with each architecture's tree:
+# build/win32/LedraII-<version>-x86.msi and build/win64/LedraII-<version>-x64.msi.
+msi: windows
+	@ls build/win32/LedraII-*-x86.msi build/win64/LedraII-*-x64.msi
 
 # The fuzz targets (clang, libFuzzer, ASan, UBSan) and the thread stress
 # test (ThreadSanitizer), each in a tree that builds only them.

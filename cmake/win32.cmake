@@ -66,6 +66,7 @@ set_target_properties(ledra_exe PROPERTIES OUTPUT_NAME ledra)
 target_compile_options(ledra_exe PRIVATE ${LEDRA_WARNINGS})
 target_link_libraries(ledra_exe PRIVATE ledra_win32 oleaut32 ole32 advapi32 user32 version shell32 ${LEDRA_STATIC_RUNTIME})
 
+include(cmake/msi.cmake)
 include(cmake/wine-tests.cmake)
 # The test scripts call wine-run themselves: tell them this tree's architecture.
 get_property(LEDRA_WINE_TESTS DIRECTORY PROPERTY TESTS)

@@ -110,3 +110,17 @@ add_test(NAME dialogs COMMAND bash ${CMAKE_SOURCE_DIR}/tests/wine/dialogs.sh $<T
                               ${SAMPLE_WIN} ${CMAKE_BINARY_DIR}/dialogs)
 set_tests_properties(dialogs PROPERTIES FIXTURES_REQUIRED sample TIMEOUT 300 PASS_REGULAR_EXPRESSION "all passed"
                      FAIL_REGULAR_EXPRESSION "FAIL " ENVIRONMENT "LEDRA_DLL=${CMAKE_BINARY_DIR}/LedraII.dll")
+
+# The Windows Installer package, installed, upgraded and removed in a fresh
+# prefix of its own where regsvr32 never runs.
+# The x64 run also installs the x86 tree's package beside its own.
+set(x86_beside "")
+if(LEDRA_ARCH STREQUAL x64)
+  set(x86_beside ${CMAKE_SOURCE_DIR}/build/win32/LedraII-${PROJECT_VERSION}-x86.msi)
+endif()
+add_test(NAME package COMMAND bash ${CMAKE_SOURCE_DIR}/tests/wine/package.sh ${LEDRA_MSI} ${LEDRA_NEXT_MSI}
+         ${CMAKE_BINARY_DIR}/upgrade-test/package/LedraII.dll ${SAMPLE} ${x86_beside})
+# Alone: it unregisters and registers the DLL in the shared prefix.
+set_tests_properties(package PROPERTIES FIXTURES_REQUIRED sample TIMEOUT 1200 RUN_SERIAL TRUE
+                     ENVIRONMENT "LEDRA_DLL=${CMAKE_BINARY_DIR}/LedraII.dll"
+                     PASS_REGULAR_EXPRESSION "all passed" FAIL_REGULAR_EXPRESSION "FAIL ")

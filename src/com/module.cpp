@@ -6,7 +6,9 @@
 
 #include <string>
 
+#include "com/registration_table.h"
 #include "com/session_object.h"
+#include "common/text.h"
 #include "platform/win32/win32_platform.h"
 
 namespace ledra::com {
@@ -18,18 +20,29 @@ LONG g_count = 0;
 ITypeLib* g_typelib = nullptr;
 CRITICAL_SECTION g_typelib_lock;
 
-const wchar_t kProgId[] = L"plgLedraII.Session";
-
 std::wstring ModulePath() {
   wchar_t path[MAX_PATH + 1] = {0};
   GetModuleFileNameW(g_module, path, MAX_PATH);
   return path;
 }
 
-std::wstring GuidText(REFGUID g) {
+// Registry text is UTF-16 here and UTF-8 in the shared table.
+std::string Utf8(const std::wstring& w) { return ToUtf8(Text(w.begin(), w.end())); }
+std::wstring Wide(const std::string& s) {
+  const Text t = FromUtf8(s);
+  return std::wstring(t.begin(), t.end());
+}
+
+std::string GuidText(REFGUID g) {
   wchar_t buf[64];
   StringFromGUID2(g, buf, 64);
-  return buf;
+  return Utf8(buf);
+}
+
+// What this DLL fills into the registration table's tokens.
+RegistrationValues OwnRegistrationValues() {
+  return {GuidText(CLSID_Session), GuidText(LIBID_plgLedraII), GuidText(IID__Session), Utf8(ModulePath()),
+          sizeof(void*) == 8 ? "win64" : "win32"};
 }
 
 class ClassFactory : public IClassFactory {
@@ -127,39 +140,33 @@ extern "C" HRESULT __stdcall DllGetClassObject(REFCLSID clsid, REFIID riid, void
 extern "C" HRESULT __stdcall DllCanUnloadNow() { return ModuleCount() == 0 ? S_OK : S_FALSE; }
 
 extern "C" HRESULT __stdcall DllRegisterServer() {
-  const std::wstring clsid = GuidText(CLSID_Session);
-  const std::wstring libid = GuidText(LIBID_plgLedraII);
-  const std::wstring key = L"CLSID\\" + clsid;
-  LONG rc = ERROR_SUCCESS;
-  auto set = [&](const std::wstring& path, const wchar_t* name, const std::wstring& value) {
-    if (rc == ERROR_SUCCESS) rc = SetKey(HKEY_CLASSES_ROOT, path, name, value);
-  };
-  set(kProgId, nullptr, kProgId);
-  set(std::wstring(kProgId) + L"\\CLSID", nullptr, clsid);
-  set(key, nullptr, kProgId);
-  set(key + L"\\ProgID", nullptr, kProgId);
-  set(key + L"\\InprocServer32", nullptr, ModulePath());
-  set(key + L"\\InprocServer32", L"ThreadingModel", L"Apartment");
-  set(key + L"\\TypeLib", nullptr, libid);
-  set(key + L"\\VERSION", nullptr, L"2.0");
-  set(key + L"\\Programmable", nullptr, L"");
-  if (rc != ERROR_SUCCESS) return SELFREG_E_CLASS;
-
-  ITypeLib* lib = nullptr;
-  HRESULT hr = LoadOwnTypeLib(&lib);
-  if (FAILED(hr)) return SELFREG_E_TYPELIB;
-  std::wstring path = ModulePath();
-  hr = RegisterTypeLib(lib, const_cast<LPOLESTR>(path.c_str()), nullptr);
-  lib->Release();
-  return SUCCEEDED(hr) ? S_OK : SELFREG_E_TYPELIB;
+  const RegistrationValues v = OwnRegistrationValues();
+  for (const RegistryEntry& e : kRegistration) {
+    std::wstring name = e.name ? Wide(e.name) : std::wstring();
+    LONG rc = SetKey(HKEY_CLASSES_ROOT, Wide(ExpandRegistration(e.key, v)), e.name ? name.c_str() : nullptr,
+                     Wide(ExpandRegistration(e.value, v)));
+    if (rc != ERROR_SUCCESS) return SELFREG_E_CLASS;
+  }
+  return S_OK;
 }
 
 extern "C" HRESULT __stdcall DllUnregisterServer() {
-  const std::wstring clsid = GuidText(CLSID_Session);
-  // The type library was registered for this DLL's own platform.
-  UnRegisterTypeLib(LIBID_plgLedraII, 2, 0, LOCALE_NEUTRAL, sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32);
-  LONG a = RegDeleteTreeW(HKEY_CLASSES_ROOT, (L"CLSID\\" + clsid).c_str());
-  LONG b = RegDeleteTreeW(HKEY_CLASSES_ROOT, kProgId);
-  bool ok = (a == ERROR_SUCCESS || a == ERROR_FILE_NOT_FOUND) && (b == ERROR_SUCCESS || b == ERROR_FILE_NOT_FOUND);
+  const RegistrationValues v = OwnRegistrationValues();
+  bool ok = true;
+  for (const char* root : kRegistrationRoots) {
+    LONG rc = RegDeleteTreeW(HKEY_CLASSES_ROOT, Wide(ExpandRegistration(root, v)).c_str());
+    ok = ok && (rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND);
+  }
+  // The type library's key holds one entry per platform and may be shared by
+  // the other architecture's DLL: it goes only when no platform is left.
+  HKEY platforms = nullptr;
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, Wide(ExpandRegistration(kTypeLibPlatforms, v)).c_str(), 0, KEY_READ,
+                    &platforms) == ERROR_SUCCESS) {
+    DWORD left = 0;
+    RegQueryInfoKeyW(platforms, nullptr, nullptr, nullptr, &left, nullptr, nullptr, nullptr, nullptr, nullptr,
+                     nullptr, nullptr);
+    RegCloseKey(platforms);
+    if (left == 0) RegDeleteTreeW(HKEY_CLASSES_ROOT, Wide(ExpandRegistration(kTypeLibRoot, v)).c_str());
+  }
   return ok ? S_OK : SELFREG_E_CLASS;
 }
