@@ -19,9 +19,11 @@ inline bool NestsARecord(const Text& name) {
   return true;
 }
 
-// Empty when well formed, else what is wrong and where.
-inline std::string RecordFault(const Text& r) {
+// Empty when well formed, else what is wrong and where. *entries counts
+// the entries of the outer record.
+inline std::string RecordFault(const Text& r, size_t* entries = nullptr) {
   size_t i = 0;
+  if (entries) *entries = 0;
   auto at = [&](const char* what) { return std::string(what) + " at " + std::to_string(i) + " of " + ToUtf8(r); };
   while (i < r.size()) {
     if (r[i] != u'{') return at("no entry");
@@ -29,6 +31,7 @@ inline std::string RecordFault(const Text& r) {
     if (name_end == Text::npos) return at("no end of the name");
     const Text name = r.substr(i + 1, name_end - i - 1);
     if (name.empty() || name.find_first_of(u"{}") != Text::npos) return at("a bad name");
+    if (entries) ++*entries;
     if (r[name_end] == u'=') {
       size_t close = r.find(u'}', name_end);
       if (close == Text::npos) return at("an unclosed plain entry");
