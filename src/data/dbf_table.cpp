@@ -83,7 +83,14 @@ OpenedTable OpenTable(FileSystem& fs, const Text& path, const Text& table) {
 
 DbfResultSet::DbfResultSet(FileSystem& fs, const Text& path, OpenedTable table, const Text& table_name,
                            const Query& query)
-    : fs_(&fs),
+    : DbfResultSet(&fs, path, std::move(table), table_name, query) {}
+
+DbfResultSet::DbfResultSet(OpenedTable table, const Text& table_name, const Query& query)
+    : DbfResultSet(nullptr, Text(), std::move(table), table_name, query) {}
+
+DbfResultSet::DbfResultSet(FileSystem* fs, const Text& path, OpenedTable table, const Text& table_name,
+                           const Query& query)
+    : fs_(fs),
       path_(path),
       identity_(table.identity),
       file_(std::move(table.file)),
@@ -301,7 +308,7 @@ bool DbfResultSet::NextBlock() {
   // The query's own opening serves the first block; every later block opens
   // the file again, and it is closed when this returns.
   std::unique_ptr<DataFile> file = std::move(file_);
-  if (!file && !Reopen(&file)) return false;
+  if (!file && (!fs_ || !Reopen(&file))) return false;
   if (next_record_ >= rows_) {
     ended_ = true;
     return false;
@@ -320,6 +327,7 @@ bool DbfResultSet::NextBlock() {
     Stop(u"Table " + table_name_ + u" could not be read past record " + Number(next_record_) +
          u" (cut by a pack, or a read error); its scan ended there");
   }
+  if (!fs_) file_ = std::move(file);  // a caller's view stays open
   return block_records_ > 0;
 }
 

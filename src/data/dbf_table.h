@@ -48,6 +48,10 @@ class DbfResultSet : public ResultSet {
   // text (kDbfTypeMismatch). A table that changes under the scan makes
   // MoveNext fail once (kDbfTableChanged) and leaves it at the end.
   DbfResultSet(FileSystem& fs, const Text& path, OpenedTable table, const Text& table_name, const Query& query);
+  // Over a file the caller made for this result set alone (a view of some
+  // records, not a table on disk): it is read from for the result set's
+  // life, never opened again.
+  DbfResultSet(OpenedTable table, const Text& table_name, const Query& query);
   ~DbfResultSet() override;
 
   bool StillExecuting() override { return false; }
@@ -83,7 +87,9 @@ class DbfResultSet : public ResultSet {
   bool Stop(const Text& why);                    // ends the scan with a failure; false
   void Close();
 
-  FileSystem* fs_;
+  DbfResultSet(FileSystem* fs, const Text& path, OpenedTable table, const Text& table_name, const Query& query);
+
+  FileSystem* fs_;  // nullptr: file_ is kept for the result set's life
   Text path_;
   uint64_t identity_ = 0;
   std::unique_ptr<DataFile> file_;  // the query's own opening, for the first block only
