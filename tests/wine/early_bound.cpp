@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "close_dialog.h"
 #include "plgLedraII.h"
 
 namespace {
@@ -72,7 +73,7 @@ int main() {
   VARIANT_BOOL blocked = VARIANT_TRUE;
   Expect("Blocked is false", SUCCEEDED(s->Blocked(&blocked)) && blocked == VARIANT_FALSE);
 
-  got = (s->Configure(&rd.b, &page.b, &r), Take(r));
+  got = WithDialogClosed([&] { return (s->Configure(&rd.b, &page.b, &r), Take(r)); });
   Expect("Configure returns the record with its page", got == L"{A(S1)=1}{Page(S4)=USER}", got);
 
   Bstr prop(L"Anything");

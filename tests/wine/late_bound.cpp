@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "close_dialog.h"
+
 namespace {
 
 int failures = 0;
@@ -94,13 +96,13 @@ int main() {
   VariantClear(&r);
 
   VARIANT rd = Str(L"{A(S1)=1}"), page = Str(L"Action");
-  hr = Call(d, L"Configure", {Ref(&rd), Ref(&page)}, &r);
+  hr = WithDialogClosed([&] { return Call(d, L"Configure", {Ref(&rd), Ref(&page)}, &r); });
   Expect("Configure with VARIANT* arguments", SUCCEEDED(hr) && Text(r) == L"{A(S1)=1}{Page(S6)=ACTION}", Text(r));
   Expect("by-reference arguments unchanged", Text(rd) == L"{A(S1)=1}" && Text(page) == L"Action");
   VariantClear(&r);
 
   // Literals by value where a by-reference parameter is declared.
-  hr = Call(d, L"Configure", {Str(L"{B(S1)=2}"), Str(L"")}, &r);
+  hr = WithDialogClosed([&] { return Call(d, L"Configure", {Str(L"{B(S1)=2}"), Str(L"")}, &r); });
   Expect("Configure with literals", SUCCEEDED(hr) && Text(r) == L"{B(S1)=2}", Text(r));
   VariantClear(&r);
 
