@@ -55,6 +55,22 @@ const Screen& ScreenFor(const Text& contact_type, const Text& action) {
   return kCustomer;
 }
 
+// What each action pops up for a customer and for a supplier: PopLedra's
+// action, or nullptr for nothing.
+struct ActionRow {
+  const char16_t* name;
+  const char16_t* other_name;  // the name written without its blank, if any
+  const char16_t* customer;
+  const char16_t* supplier;
+};
+const ActionRow kActions[] = {
+    {u"SHOW CONTACT", u"SHOWCONTACT", u"", u""},
+    {u"SALES PROCESSING", nullptr, u"SALES", nullptr},
+    {u"ORDER PROCESSING", nullptr, u"SOP", nullptr},
+    {u"STOCK PROCESSING", nullptr, u"STOCK", nullptr},
+    {u"PURCHASE ORDERS", nullptr, nullptr, u""},
+};
+
 }  // namespace
 
 bool Session::CheckRunning(bool start) {
@@ -90,15 +106,15 @@ Text Session::DoActionReal(const Text& rd) {
   proc.Step([&] { account = id.size() > 2 ? id.substr(2) : Text(); });
   proc.Step([&] { action = UCase(CStr(GetVar(rd, u"Action"))); });
   proc.Step([&] {
-    const Text type = supplier ? u"pn" : u"sn";
-    if (action == u"SHOW CONTACT" || action == u"SHOWCONTACT") {
-      PopLedra(type, account, u"");
-    } else if (action == u"SALES PROCESSING" || action == u"ORDER PROCESSING" || action == u"STOCK PROCESSING") {
-      if (!supplier) PopLedra(type, account, action == u"SALES PROCESSING" ? u"SALES" : action == u"ORDER PROCESSING" ? u"SOP" : u"STOCK");
-    } else if (action == u"PURCHASE ORDERS") {
-      if (supplier) PopLedra(type, account, u"");
-    } else if (action == u"NEW CONTACT" || action == u"NEWCONTACT") {
+    if (action == u"NEW CONTACT" || action == u"NEWCONTACT") {
       if (Desktop* d = Sys().desktop) d->ShowMessageBox(u"New Contact creation is not possible.", u"Ledra II");
+      return;
+    }
+    for (const ActionRow& row : kActions) {
+      if (action != row.name && !(row.other_name && action == row.other_name)) continue;
+      const char16_t* pop = supplier ? row.supplier : row.customer;
+      if (pop) PopLedra(supplier ? u"pn" : u"sn", account, pop);
+      return;
     }
   });
   return Text();

@@ -257,9 +257,10 @@ class Keyboard {
 class Programs {
  public:
   virtual ~Programs() = default;
-  // Starts the command line as a new process, its window shown normally and
-  // given the focus, without waiting for it; false when it cannot start.
-  virtual bool Start(const Text& command_line) = 0;
+  // Starts a program file as a new process, without arguments, its window
+  // shown normally and given the focus; does not wait for it. False when it
+  // cannot start.
+  virtual bool Start(const Text& program) = 0;
 };
 
 struct Platform {

@@ -117,8 +117,8 @@ class FakeDesktop : public Desktop, public Keyboard, public Programs, public Mes
     if ((flags & 2) && act != on_key_up_.end() && act->second) act->second();
   }
 
-  bool Start(const Text& command_line) override {
-    Record("start " + ToUtf8(command_line));
+  bool Start(const Text& program) override {
+    Record("start " + ToUtf8(program));
     return start_succeeds;
   }
 

@@ -67,8 +67,9 @@ void Win32Keyboard::KeybdEvent(uint8_t vk, uint8_t scan, uint32_t flags, uintptr
   keybd_event(vk, scan, flags, static_cast<ULONG_PTR>(extra));
 }
 
-bool Win32Programs::Start(const Text& command_line) {
-  std::string line = Ansi(command_line);
+bool Win32Programs::Start(const Text& program) {
+  // Quoted, so that a path with blanks names only itself.
+  std::string line = "\"" + Ansi(program) + "\"";
   STARTUPINFOA si{};
   si.cb = sizeof si;
   si.dwFlags = STARTF_USESHOWWINDOW;

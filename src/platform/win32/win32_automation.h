@@ -31,7 +31,7 @@ class Win32Keyboard : public Keyboard {
 
 class Win32Programs : public Programs {
  public:
-  bool Start(const Text& command_line) override;
+  bool Start(const Text& program) override;
 };
 
 }  // namespace ledra::win32
