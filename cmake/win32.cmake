@@ -58,6 +58,18 @@ set_source_files_properties(src/com/LedraII.rc PROPERTIES OBJECT_DEPENDS ${GEN}/
 set_target_properties(LedraII PROPERTIES PREFIX "" OUTPUT_NAME LedraII)
 target_include_directories(LedraII PRIVATE ${GEN} src)
 set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I ${GEN}")
+# The version resource from the project's one version number, its text as
+# the library has always written it: 2.0.0.12 is "2.00.0012".
+math(EXPR ledra_revision "${PROJECT_VERSION_PATCH} * 1000 + ${PROJECT_VERSION_TWEAK}")
+string(LENGTH "${PROJECT_VERSION_MINOR}" n)
+math(EXPR n "2 - ${n}")
+string(REPEAT "0" ${n} minor_pad)
+string(LENGTH "${ledra_revision}" n)
+math(EXPR n "4 - ${n}")
+string(REPEAT "0" ${n} revision_pad)
+file(WRITE ${GEN}/ledra_version.h
+     "#define LEDRA_VERSION_BINARY ${PROJECT_VERSION_MAJOR},${PROJECT_VERSION_MINOR},${PROJECT_VERSION_PATCH},${PROJECT_VERSION_TWEAK}\n"
+     "#define LEDRA_VERSION_TEXT \"${PROJECT_VERSION_MAJOR}.${minor_pad}${PROJECT_VERSION_MINOR}.${revision_pad}${ledra_revision}\"\n")
 target_link_libraries(LedraII PRIVATE ledra_win32 oleaut32 ole32 uuid advapi32 user32 version comctl32 comdlg32
                       ${LEDRA_STATIC_RUNTIME} -Wl,--enable-stdcall-fixup)
 

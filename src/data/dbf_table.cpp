@@ -321,7 +321,9 @@ bool DbfResultSet::NextBlock() {
   block_records_ = got / reclen;
   in_block_ = 0;
   next_record_ += block_records_;
-  if (block_records_ < want) {
+  if (block_records_ < want && !fs_) {
+    ended_ = true;  // a caller's view: its maker knows why it read short
+  } else if (block_records_ < want) {
     // The file was cut (a pack) or a read failed: the whole records read are
     // delivered, then the scan ends with the failure.
     Stop(u"Table " + table_name_ + u" could not be read past record " + Number(next_record_) +
