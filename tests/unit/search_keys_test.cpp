@@ -302,7 +302,7 @@ TEST(SearchKeysThreads, SessionsOnSeveralThreadsGetTheScansAnswers) {
   }
   for (auto& th : threads) th.join();
   for (int t = 0; t < kThreads; ++t) EXPECT_EQ(wrong[t], 0) << "thread " << t;
-  EXPECT_EQ(SearchKeyState().tables, 4u);
+  EXPECT_GT(SearchKeyState().builds, 0u);  // the answers came from keys, not only from scans
   EXPECT_TRUE(sys.Failures().empty());
   sessions.clear();
   ClearSearchKeys();
