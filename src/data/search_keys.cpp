@@ -427,7 +427,7 @@ class PartBuilder {
 // records read (fewer when the file ended early or failed) and the hash of
 // the last one.
 uint64_t ReadInto(DataFile& file, const dbf::Header& h, uint64_t from, uint64_t to, PartBuilder& b,
-                  uint64_t* last_hash) {
+                  uint64_t* last_hash, const std::function<void()>& yield) {
   const size_t reclen = h.record_length;
   const size_t per_block = std::max<size_t>(1, dbf::DbfResultSet::kBlockBytes / reclen);
   std::vector<uint8_t> block(std::min<uint64_t>(per_block, std::max<uint64_t>(to - from, 1)) * reclen);
@@ -439,6 +439,7 @@ uint64_t ReadInto(DataFile& file, const dbf::Header& h, uint64_t from, uint64_t 
     if (got > 0) *last_hash = Fnv(kFnvStart, block.data() + (got - 1) * reclen, reclen);
     done += got;
     if (got < want) break;
+    if (yield) yield();
   }
   return done - from;
 }
@@ -877,7 +878,8 @@ std::shared_ptr<TableEntry> EntryFor(const FileSystem& fs, const Text& path) {
 // none when they may not be built (a letter request, over the budget) or
 // another thread is at them.
 std::shared_ptr<const Keys> KeysFor(TableEntry& e, dbf::OpenedTable& t, const dbf::TableText& text,
-                                    const Columns& cols, const Stamp& stamp, bool want_words, bool may_build) {
+                                    const Columns& cols, const Stamp& stamp, bool want_words, bool may_build,
+                                    const std::function<void()>& yield) {
   if (!e.mu.try_lock()) return nullptr;
   Locked lock(e.mu, true);
   std::shared_ptr<const Keys> old = e.keys;
@@ -897,7 +899,7 @@ std::shared_ptr<const Keys> KeysFor(TableEntry& e, dbf::OpenedTable& t, const db
     if (same_end) {
       PartBuilder b(t.header, text, cols, old->has_words, PlainAsciiUpper(), old->rows);
       auto keys = std::make_shared<Keys>(*old);
-      uint64_t got = ReadInto(*t.file, t.header, old->rows, rows, b, &keys->last_record);
+      uint64_t got = ReadInto(*t.file, t.header, old->rows, rows, b, &keys->last_record, yield);
       keys->parts.push_back(b.Finish());
       keys->rows += got;
       keys->stamp = stamp;
@@ -922,7 +924,7 @@ std::shared_ptr<const Keys> KeysFor(TableEntry& e, dbf::OpenedTable& t, const db
   keys->has_words = words;
   PartBuilder b(t.header, text, cols, words, PlainAsciiUpper(), 0);
   b.Reserve(rows);
-  keys->rows = ReadInto(*t.file, t.header, 0, rows, b, &keys->last_record);
+  keys->rows = ReadInto(*t.file, t.header, 0, rows, b, &keys->last_record, yield);
   keys->parts.push_back(b.Finish());
   ++g_builds;
   if (keys->rows == rows) e.keys = keys;
@@ -1007,7 +1009,8 @@ std::shared_ptr<KeyedRows> OpenKeyedRows(FileSystem& fs, const Text& folder, con
       return nullptr;
     }
     auto entry = EntryFor(fs, path);
-    auto keys = KeysFor(*entry, t, text, cols, StampOf(t, written), plan.needs_words(), !request.has_begin);
+    auto keys = KeysFor(*entry, t, text, cols, StampOf(t, written), plan.needs_words(), !request.has_begin,
+                        request.yield);
     if (!keys) {
       ++g_scans;
       return nullptr;
