@@ -4,6 +4,7 @@
 // engine answers behind it.
 #pragma once
 
+#include <functional>
 #include <memory>
 
 #include "common/text.h"
@@ -56,6 +57,9 @@ struct KeyRequest {
   bool has_text = false;
   bool has_begin = false;
   size_t max_rows = 1;  // the most matching rows the caller will take
+  // Called every few hundred rows while keys are built from the whole
+  // table, to let the host's window messages through as a scan does.
+  std::function<void()> yield;
 };
 
 // The rows that a table's keys say match, in table order, each read from

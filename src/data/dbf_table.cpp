@@ -12,7 +12,10 @@ namespace {
 
 constexpr size_t kLookupSlots = 16;
 
-// Reads until n bytes, the end of the file or an error; the count read.
+char16_t Fold(char16_t c) { return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c; }
+
+}  // namespace
+
 size_t ReadFully(DataFile& file, uint64_t offset, uint8_t* buf, size_t n) {
   size_t got = 0;
   while (got < n) {
@@ -23,7 +26,7 @@ size_t ReadFully(DataFile& file, uint64_t offset, uint8_t* buf, size_t n) {
   return got;
 }
 
-char16_t Fold(char16_t c) { return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c; }
+namespace {
 
 // Whether two headers describe records the same way; the record count and
 // the date of the last update may differ.

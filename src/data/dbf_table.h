@@ -36,6 +36,9 @@ OpenedTable OpenTable(FileSystem& fs, const Text& path, const Text& table);
 // Field names match ASCII letters without regard to case.
 bool SameName(const Text& a, const Text& b);
 
+// Reads until n bytes, the end of the file or an error; the count read.
+size_t ReadFully(DataFile& file, uint64_t offset, uint8_t* buf, size_t n);
+
 class DbfResultSet : public ResultSet {
  public:
   // Bytes read per block: whole records, at least one.

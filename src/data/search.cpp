@@ -56,6 +56,10 @@ class Yielder {
     Check();
   }
 
+  // During work that goes by blocks of rows, not row by row: the clock is
+  // read every time.
+  void AfterBlock() { Check(); }
+
   // While a query is still running there is nothing to scan: always yield.
   void Now() {
     if (clock_) last_pump_ = clock_->TickCount();
@@ -264,6 +268,7 @@ Text Session::FindReal(const Text& rd) {
       // The rows this pass takes at most: up to the limit, at least one.
       const int limit = list_mode ? max_find : 2;
       kr.max_rows = static_cast<size_t>(std::max(1, limit - count));
+      kr.yield = [&] { yielder.AfterBlock(); };
       keyed = conn_->OpenMatches(prefix + t + u"ame", kr);
       rs = keyed;
     }

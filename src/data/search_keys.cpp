@@ -4,7 +4,6 @@
 #include <atomic>
 #include <cstring>
 #include <map>
-#include <mutex>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -107,6 +106,35 @@ std::atomic<uint64_t> g_scans{0};
 
 // Keys of consecutive records of one table. Immutable once published; its
 // bytes count against the budget while it lives.
+// The few short critical sections here need no more than a flag: the
+// Windows builds' runtime has no std::mutex. A table's own lock is only
+// ever tried: a search that finds another thread checking or building the
+// same table scans instead of waiting.
+class SpinLock {
+ public:
+  void lock() {
+    while (flag_.test_and_set(std::memory_order_acquire)) {
+    }
+  }
+  bool try_lock() { return !flag_.test_and_set(std::memory_order_acquire); }
+  void unlock() { flag_.clear(std::memory_order_release); }
+
+ private:
+  std::atomic_flag flag_ = ATOMIC_FLAG_INIT;
+};
+
+class Locked {
+ public:
+  explicit Locked(SpinLock& l) : l_(l) { l_.lock(); }
+  Locked(SpinLock& l, bool /*already held*/) : l_(l) {}
+  ~Locked() { l_.unlock(); }
+  Locked(const Locked&) = delete;
+  Locked& operator=(const Locked&) = delete;
+
+ private:
+  SpinLock& l_;
+};
+
 struct KeyPart {
   uint64_t first = 0;  // record number of its first row
   uint32_t rows = 0;
@@ -162,6 +190,11 @@ struct Keys {
   bool has_words = false;
   uint64_t last_record = 0;   // hash of the last record's bytes
   std::vector<std::shared_ptr<const KeyPart>> parts;
+  mutable std::atomic<bool> stale{false};  // a search found a row they got wrong
+
+  Keys() = default;
+  Keys(const Keys& o)
+      : stamp(o.stamp), rows(o.rows), has_words(o.has_words), last_record(o.last_record), parts(o.parts) {}
   uint64_t Bytes() const {
     uint64_t b = 0;
     for (const auto& p : parts) b += p->counted;
@@ -170,12 +203,12 @@ struct Keys {
 };
 
 struct TableEntry {
-  std::mutex mu;  // held while checking and building this table's keys
+  SpinLock mu;  // held while checking and building this table's keys
   std::shared_ptr<const Keys> keys;
 };
 
 struct Cache {
-  std::mutex mu;  // the maps only, never held while reading a file
+  SpinLock mu;  // the maps only, never held while reading a file
   std::map<std::pair<const FileSystem*, Text>, std::shared_ptr<TableEntry>> tables;
   std::map<std::tuple<const FileSystem*, Text, Text>, Text> paths;
 };
@@ -215,17 +248,6 @@ Stamp StampOf(const dbf::OpenedTable& t, int64_t written) {
   s.day = t.header.update_day;
   s.layout = LayoutOf(t.header);
   return s;
-}
-
-// Reads until n bytes, the end of the file or an error; the count read.
-size_t ReadFully(DataFile& file, uint64_t offset, uint8_t* buf, size_t n) {
-  size_t got = 0;
-  while (got < n) {
-    int64_t r = file.ReadAt(offset + got, buf + got, n - got);
-    if (r <= 0) break;
-    got += static_cast<size_t>(r);
-  }
-  return got;
 }
 
 struct Columns {
@@ -405,18 +427,19 @@ class PartBuilder {
 // records read (fewer when the file ended early or failed) and the hash of
 // the last one.
 uint64_t ReadInto(DataFile& file, const dbf::Header& h, uint64_t from, uint64_t to, PartBuilder& b,
-                  uint64_t* last_hash) {
+                  uint64_t* last_hash, const std::function<void()>& yield) {
   const size_t reclen = h.record_length;
   const size_t per_block = std::max<size_t>(1, dbf::DbfResultSet::kBlockBytes / reclen);
   std::vector<uint8_t> block(std::min<uint64_t>(per_block, std::max<uint64_t>(to - from, 1)) * reclen);
   uint64_t done = from;
   while (done < to) {
     size_t want = static_cast<size_t>(std::min<uint64_t>(block.size() / reclen, to - done));
-    size_t got = ReadFully(file, h.header_length + done * reclen, block.data(), want * reclen) / reclen;
+    size_t got = dbf::ReadFully(file, h.header_length + done * reclen, block.data(), want * reclen) / reclen;
     for (size_t i = 0; i < got; ++i) b.Add(block.data() + i * reclen);
     if (got > 0) *last_hash = Fnv(kFnvStart, block.data() + (got - 1) * reclen, reclen);
     done += got;
     if (got < want) break;
+    if (yield) yield();
   }
   return done - from;
 }
@@ -742,7 +765,7 @@ class PickedRecords : public DataFile {
       const uint64_t first = records_[k + done];
       const size_t span = static_cast<size_t>((records_[end - 1] - first + 1) * reclen_);
       scratch_.resize(span);
-      size_t got = ReadFully(*file_, header_length_ + first * reclen_, scratch_.data(), span);
+      size_t got = dbf::ReadFully(*file_, header_length_ + first * reclen_, scratch_.data(), span);
       for (size_t i = k + done; i < end; ++i) {
         const size_t at = static_cast<size_t>((records_[i] - first) * reclen_);
         if (at + reclen_ > got) {
@@ -771,8 +794,8 @@ class PickedRecords : public DataFile {
 class KeyedDbfRows : public KeyedRows {
  public:
   KeyedDbfRows(dbf::OpenedTable t, const Text& table, const KeyRequest& r, std::vector<uint64_t> records,
-               std::shared_ptr<TableEntry> entry, std::shared_ptr<const Keys> keys)
-      : entry_(std::move(entry)), keys_(std::move(keys)), expected_(records.size()) {
+               std::shared_ptr<const Keys> keys)
+      : keys_(std::move(keys)), expected_(records.size()) {
     changed_ = std::make_shared<bool>(false);
     dbf::Query q;
     if (r.has_begin) {
@@ -801,13 +824,9 @@ class KeyedDbfRows : public KeyedRows {
 
   bool Complete() override { return !*changed_ && (!rs_->Eof() || delivered_ == expected_); }
 
-  void Stale() override {
-    std::lock_guard<std::mutex> lock(entry_->mu);
-    if (entry_->keys == keys_) entry_->keys.reset();
-  }
+  void Stale() override { keys_->stale = true; }
 
  private:
-  std::shared_ptr<TableEntry> entry_;
   std::shared_ptr<const Keys> keys_;
   std::shared_ptr<bool> changed_;
   std::unique_ptr<dbf::DbfResultSet> rs_;
@@ -849,18 +868,22 @@ std::shared_ptr<const KeyPart> Join(const std::vector<std::shared_ptr<const KeyP
 
 std::shared_ptr<TableEntry> EntryFor(const FileSystem& fs, const Text& path) {
   Cache& c = TheCache();
-  std::lock_guard<std::mutex> lock(c.mu);
+  Locked lock(c.mu);
   auto& e = c.tables[{&fs, path}];
   if (!e) e = std::make_shared<TableEntry>();
   return e;
 }
 
 // The keys as they stand for the opened file, built or extended as needed;
-// none when they may not be built (a letter request, over the budget).
+// none when they may not be built (a letter request, over the budget) or
+// another thread is at them.
 std::shared_ptr<const Keys> KeysFor(TableEntry& e, dbf::OpenedTable& t, const dbf::TableText& text,
-                                    const Columns& cols, const Stamp& stamp, bool want_words, bool may_build) {
-  std::lock_guard<std::mutex> lock(e.mu);
+                                    const Columns& cols, const Stamp& stamp, bool want_words, bool may_build,
+                                    const std::function<void()>& yield) {
+  if (!e.mu.try_lock()) return nullptr;
+  Locked lock(e.mu, true);
   std::shared_ptr<const Keys> old = e.keys;
+  if (old && old->stale) old.reset();
   const uint64_t rows = dbf::RecordsInFile(t.header, t.file_size);
   if (old && old->stamp == stamp && (old->has_words || !want_words)) return old;
 
@@ -870,13 +893,13 @@ std::shared_ptr<const Keys> KeysFor(TableEntry& e, dbf::OpenedTable& t, const db
     bool same_end = old->rows == 0;
     if (!same_end) {
       std::vector<uint8_t> rec(t.header.record_length);
-      size_t got = ReadFully(*t.file, t.header.header_length + (old->rows - 1) * rec.size(), rec.data(), rec.size());
+      size_t got = dbf::ReadFully(*t.file, t.header.header_length + (old->rows - 1) * rec.size(), rec.data(), rec.size());
       same_end = got == rec.size() && Fnv(kFnvStart, rec.data(), rec.size()) == old->last_record;
     }
     if (same_end) {
       PartBuilder b(t.header, text, cols, old->has_words, PlainAsciiUpper(), old->rows);
       auto keys = std::make_shared<Keys>(*old);
-      uint64_t got = ReadInto(*t.file, t.header, old->rows, rows, b, &keys->last_record);
+      uint64_t got = ReadInto(*t.file, t.header, old->rows, rows, b, &keys->last_record, yield);
       keys->parts.push_back(b.Finish());
       keys->rows += got;
       keys->stamp = stamp;
@@ -901,7 +924,7 @@ std::shared_ptr<const Keys> KeysFor(TableEntry& e, dbf::OpenedTable& t, const db
   keys->has_words = words;
   PartBuilder b(t.header, text, cols, words, PlainAsciiUpper(), 0);
   b.Reserve(rows);
-  keys->rows = ReadInto(*t.file, t.header, 0, rows, b, &keys->last_record);
+  keys->rows = ReadInto(*t.file, t.header, 0, rows, b, &keys->last_record, yield);
   keys->parts.push_back(b.Finish());
   ++g_builds;
   if (keys->rows == rows) e.keys = keys;
@@ -913,12 +936,12 @@ Text PathFor(FileSystem& fs, const Text& folder, const Text& table, const std::f
   Cache& c = TheCache();
   auto key = std::make_tuple(static_cast<const FileSystem*>(&fs), folder, table);
   if (!fresh) {
-    std::lock_guard<std::mutex> lock(c.mu);
+    Locked lock(c.mu);
     auto it = c.paths.find(key);
     if (it != c.paths.end()) return it->second;
   }
   Text path = find_path();
-  std::lock_guard<std::mutex> lock(c.mu);
+  Locked lock(c.mu);
   c.paths[key] = path;
   return path;
 }
@@ -937,11 +960,12 @@ SearchKeyStats SearchKeyState() {
   std::vector<std::shared_ptr<TableEntry>> entries;
   {
     Cache& c = TheCache();
-    std::lock_guard<std::mutex> lock(c.mu);
+    Locked lock(c.mu);
     for (const auto& entry : c.tables) entries.push_back(entry.second);
   }
   for (const auto& e : entries) {
-    std::lock_guard<std::mutex> table_lock(e->mu);
+    if (!e->mu.try_lock()) continue;  // being built: not counted
+    Locked table_lock(e->mu, true);
     if (!e->keys) continue;
     ++s.tables;
     s.rows += e->keys->rows;
@@ -953,14 +977,11 @@ void ClearSearchKeys() {
   Cache& c = TheCache();
   std::map<std::pair<const FileSystem*, Text>, std::shared_ptr<TableEntry>> gone;
   {
-    std::lock_guard<std::mutex> lock(c.mu);
+    Locked lock(c.mu);
     gone.swap(c.tables);
     c.paths.clear();
   }
   gone.clear();
-  g_builds = 0;
-  g_appends = 0;
-  g_scans = 0;
 }
 
 std::shared_ptr<KeyedRows> OpenKeyedRows(FileSystem& fs, const Text& folder, const Text& table,
@@ -988,14 +1009,14 @@ std::shared_ptr<KeyedRows> OpenKeyedRows(FileSystem& fs, const Text& folder, con
       return nullptr;
     }
     auto entry = EntryFor(fs, path);
-    auto keys = KeysFor(*entry, t, text, cols, StampOf(t, written), plan.needs_words(), !request.has_begin);
+    auto keys = KeysFor(*entry, t, text, cols, StampOf(t, written), plan.needs_words(), !request.has_begin,
+                        request.yield);
     if (!keys) {
       ++g_scans;
       return nullptr;
     }
     std::vector<uint64_t> rows = Matches(*keys, plan, std::max<size_t>(request.max_rows, 1));
-    return std::make_shared<KeyedDbfRows>(std::move(t), table, request, std::move(rows), std::move(entry),
-                                          std::move(keys));
+    return std::make_shared<KeyedDbfRows>(std::move(t), table, request, std::move(rows), std::move(keys));
   } catch (...) {
     ++g_scans;
     return nullptr;

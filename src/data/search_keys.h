@@ -15,7 +15,9 @@
 // One cache serves every Session and thread of the process. Keys are
 // published whole, as immutable snapshots, and each table has its own lock,
 // so a search never sees half-built keys nor waits on another table's
-// build. No file stays open between calls.
+// build; one that finds its own table's keys being checked or built by
+// another thread scans instead of waiting. No file stays open between
+// calls.
 #pragma once
 
 #include <cstdint>
@@ -46,12 +48,12 @@ struct SearchKeyStats {
   uint64_t bytes = 0;    // held now, every table
   uint64_t rows = 0;     // rows of the tables held now
   uint64_t tables = 0;   // tables with keys now
-  uint64_t builds = 0;   // whole builds since the start (or the last clear)
+  uint64_t builds = 0;   // whole builds since the process started
   uint64_t appends = 0;  // appended rows read on their own
   uint64_t scans = 0;    // searches that found no usable keys and scanned
 };
 SearchKeyStats SearchKeyState();
-// Forgets every table's keys and the counters (tests, benchmark).
+// Forgets every table's keys (tests, benchmark).
 void ClearSearchKeys();
 
 // The dBase connection's answer to OpenMatches: table in folder, whose file

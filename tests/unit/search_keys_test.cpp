@@ -147,6 +147,16 @@ TEST_F(SearchKeysTest, AnswersAsTheScanAfterEveryKindOfChange) {
          Write();
        },
        0},
+      {"twenty appends, one row each",
+       [&] {
+         for (int i = 0; i < 20; ++i) {
+           customers.push_back({"A" + std::to_string(i), i % 2 ? "Mint" : "Acme", DbfValue("Smith"),
+                                DbfValue("0161 006 00" + std::to_string(40 + i))});
+           Write();
+           Ask(i % 2 ? 5 : 1);
+         }
+       },
+       0},
       {"edit in place",
        [&] {
          customers[3].tel = "0161 006 0042";
@@ -302,7 +312,7 @@ TEST(SearchKeysThreads, SessionsOnSeveralThreadsGetTheScansAnswers) {
   }
   for (auto& th : threads) th.join();
   for (int t = 0; t < kThreads; ++t) EXPECT_EQ(wrong[t], 0) << "thread " << t;
-  EXPECT_EQ(SearchKeyState().tables, 4u);
+  EXPECT_GT(SearchKeyState().builds, 0u);  // the answers came from keys, not only from scans
   EXPECT_TRUE(sys.Failures().empty());
   sessions.clear();
   ClearSearchKeys();
