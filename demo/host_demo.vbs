@@ -21,7 +21,7 @@ dataRd = "{DBFile(S" & Len(WScript.Arguments(0)) & ")=" & WScript.Arguments(0) &
 Show "Initialize " & dataRd, s.Initialize(dataRd, "", Nothing)
 Show "Load", s.Load("")
 Show "FindContact {Tel=01234 567890}  (the phone rings)", s.FindContact("{Tel=01234 567890}")
-Show "FindContact {Tel=+44 161 496 0000}  (a country code in front: no match by design)", s.FindContact("{Tel=+44 161 496 0000}")
+Show "FindContact {Tel=+44 161 496 0000}  (a country code in front: no match unless MatchLastDigits is set)", s.FindContact("{Tel=+44 161 496 0000}")
 Show "FindList {Text=acme}", s.FindList("{Text=acme}{MaxFind=3}")
 Show "FindList {Begin=H}{MaxFind=3}", s.FindList("{Begin=H}{MaxFind=3}")
 Show "FindContact {Id=pnACME01}", s.FindContact("{Id=pnACME01}")
