@@ -14,20 +14,6 @@ constexpr size_t kLookupSlots = 16;
 
 char16_t Fold(char16_t c) { return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c; }
 
-}  // namespace
-
-size_t ReadFully(DataFile& file, uint64_t offset, uint8_t* buf, size_t n) {
-  size_t got = 0;
-  while (got < n) {
-    int64_t r = file.ReadAt(offset + got, buf + got, n - got);
-    if (r <= 0) break;
-    got += static_cast<size_t>(r);
-  }
-  return got;
-}
-
-namespace {
-
 // Whether two headers describe records the same way; the record count and
 // the date of the last update may differ.
 bool SameLayout(const Header& a, const Header& b) {
@@ -49,6 +35,16 @@ bool SameLayout(const Header& a, const Header& b) {
 Text Number(uint64_t n) { return FromAscii(std::to_string(n)); }
 
 }  // namespace
+
+size_t ReadFully(DataFile& file, uint64_t offset, uint8_t* buf, size_t n) {
+  size_t got = 0;
+  while (got < n) {
+    int64_t r = file.ReadAt(offset + got, buf + got, n - got);
+    if (r <= 0) break;
+    got += static_cast<size_t>(r);
+  }
+  return got;
+}
 
 bool SameName(const Text& a, const Text& b) {
   if (a.size() != b.size()) return false;
