@@ -127,13 +127,14 @@ struct ModuleInfo {
 };
 
 // What frmMain's open-file dialog is asked: its title, its filter as
-// "description|pattern" pairs, the default extension and the file name it
-// starts with.
+// "description|pattern" pairs, the default extension, the file name it
+// starts with and the folder it opens in ("": the system's choice).
 struct OpenFileRequest {
   Text title;
   Text filter;
   Text default_ext;
   Text file_name;
+  Text initial_folder;
 };
 
 // The hidden owner window of the dialogs, created on first use per thread.
@@ -205,7 +206,10 @@ class ActionHandlers {
   virtual void CancelClick(ActionView& v) = 0;
 };
 
-// Shows a dialog modally over the owner window and returns once it closed.
+// Shows a dialog modally and returns once it closed. It is modal to the
+// host as the host's own dialogs are: owned by the host's active window on
+// the calling thread (the hidden owner window when there is none), with the
+// host's windows on that thread disabled while it is up.
 class Dialogs {
  public:
   virtual ~Dialogs() = default;

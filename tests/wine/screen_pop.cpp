@@ -9,17 +9,16 @@
 #include <string>
 #include <vector>
 
-#include "plgLedraII.h"
+#include "client.h"
 
 namespace {
 
-int failures = 0;
 std::string g_dir;
 _Session* g_session = nullptr;
 
 void Expect(const std::string& what, bool ok, const std::string& got = "") {
   std::printf(ok ? "ok   %s\n" : "FAIL %s [%s]\n", what.c_str(), got.c_str());
-  if (!ok) ++failures;
+  if (!ok) ++g_failures;
 }
 
 // The lines the stand-in wrote after it was up, leaving out the raw keys.
@@ -160,9 +159,8 @@ int main(int argc, char** argv) {
   if (argc < 2) return 2;
   g_dir = argv[1];
   CoInitialize(nullptr);
-  CLSID clsid;
-  if (FAILED(CLSIDFromProgID(L"plgLedraII.Session", &clsid)) ||
-      FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID__Session, reinterpret_cast<void**>(&g_session)))) {
+  g_session = CreateSession();
+  if (!g_session) {
     std::printf("FAIL create\n");
     return 1;
   }
@@ -242,6 +240,5 @@ int main(int argc, char** argv) {
 
   g_session->Release();
   CoUninitialize();
-  if (!failures) std::printf("all passed\n");
-  return failures ? 1 : 0;
+  return Finish();
 }
