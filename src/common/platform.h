@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -38,12 +39,21 @@ class Locale {
   virtual Text Decode(uint32_t codepage, const char* bytes, size_t n) const = 0;
 };
 
+// The error log's file. Every append opens it, writes and closes it again,
+// with other writers (threads and other processes) kept out meanwhile.
 class LogFile {
  public:
+  // Whether a file of this size must be rolled before the bytes go in.
+  using Full = std::function<bool(uint64_t size)>;
+
   virtual ~LogFile() = default;
-  // Opens for append (creating it), writes the ANSI bytes and CR LF, closes.
-  // Failures are swallowed: a lost line has no other effect.
-  virtual void AppendLine(const std::string& ansi) noexcept = 0;
+  // Appends bytes (whole lines, each ended by CR LF). When full(size) says
+  // so, the file is first renamed to its ".1" name beside it, replacing an
+  // older one, and a new file started; never while other writers could not
+  // be kept out. Failures are swallowed: a lost line has no other effect.
+  virtual void Append(const std::string& bytes, const Full& full) noexcept = 0;
+  // The file that lines go to now; "" where the log is no file.
+  virtual Text Path() { return Text(); }
 };
 
 class Clock {
@@ -285,6 +295,7 @@ struct Platform {
 };
 
 // The platform the core runs on, set once by the DLL, the tool or a test.
+// Setting another (or none) first writes what the log owes (errors.h).
 Platform& Sys();
 void SetPlatform(Platform* p);
 

@@ -1,6 +1,7 @@
 #include "platform/native/native_platform.h"
 
 #include <iconv.h>
+#include <sys/stat.h>
 
 #include <array>
 #include <cerrno>
@@ -247,12 +248,19 @@ Text InvariantLocale::Decode(uint32_t codepage, const char* bytes, size_t n) con
   return out;
 }
 
-void FileLog::AppendLine(const std::string& ansi) noexcept {
-  FILE* f = std::fopen(path_.c_str(), "ab");
-  if (!f) return;
-  std::fwrite(ansi.data(), 1, ansi.size(), f);
-  std::fwrite("\r\n", 1, 2, f);
-  std::fclose(f);
+void FileLog::Append(const std::string& bytes, const Full& full) noexcept {
+  try {
+    std::lock_guard<std::mutex> hold(lock_);
+    struct stat st {};
+    if (::stat(path_.c_str(), &st) == 0 && full(static_cast<uint64_t>(st.st_size))) {
+      std::rename(path_.c_str(), (path_ + ".1").c_str());
+    }
+    FILE* f = std::fopen(path_.c_str(), "ab");
+    if (!f) return;
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+  } catch (...) {
+  }
 }
 
 OleDate SystemClock::Now() const {

@@ -25,14 +25,17 @@ class InvariantLocale : public Locale {
   Text Decode(uint32_t codepage, const char* bytes, size_t n) const override;
 };
 
-// Appends lines to a file; the path is the tool's choice.
+// Appends to a file whose path is the tool's choice, rolled over beside it;
+// the threads of the process take turns.
 class FileLog : public LogFile {
  public:
   explicit FileLog(std::string path) : path_(std::move(path)) {}
-  void AppendLine(const std::string& ansi) noexcept override;
+  void Append(const std::string& bytes, const Full& full) noexcept override;
+  Text Path() override { return FromUtf8(path_); }
 
  private:
   std::string path_;
+  std::mutex lock_;
 };
 
 class SystemClock : public Clock {

@@ -1,4 +1,4 @@
-// Log file, clock, message pump, registry, files and the hidden owner window
+// Clock, message pump, registry, files and the hidden owner window
 // over the Win32 API.
 #include <windows.h>
 #include <oleauto.h>
@@ -25,16 +25,6 @@ std::string Ansi(const Text& s) {
 }
 
 }  // namespace
-
-void Win32Log::AppendLine(const std::string& ansi) noexcept {
-  HANDLE h = CreateFileA("c:\\fen.log", FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return;
-  std::string line = ansi + "\r\n";
-  DWORD written = 0;
-  WriteFile(h, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-  CloseHandle(h);
-}
 
 OleDate Win32Clock::Now() const {
   SYSTEMTIME st;
