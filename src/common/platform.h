@@ -68,24 +68,37 @@ class MessagePump {
   virtual void WaitForMessages(uint32_t max_ms) = 0;
 };
 
-// The registry calls of advapi32, ANSI variants; results are Win32 codes
-// (0 success, 2 not found).
+// The registry calls of advapi32, wide-character variants; results are Win32
+// codes (0 success, 2 not found). Roots are the predefined keys' 32-bit
+// numbers; the platform widens them to its handles.
 class Registry {
  public:
   using Key = uintptr_t;
   static constexpr uint32_t kClassesRoot = 0x80000000u;
   static constexpr uint32_t kCurrentUser = 0x80000001u;
   static constexpr uint32_t kLocalMachine = 0x80000002u;
+  static constexpr uint32_t kText = 1;        // REG_SZ
+  static constexpr uint32_t kExpandText = 2;  // REG_EXPAND_SZ: holds %VARIABLES%
+  // Which registry a key is read from on 64-bit Windows: the process's own,
+  // the one 32-bit programs see (WOW6432Node) or the 64-bit one.
+  enum class View { Own, Bits32, Bits64 };
 
   virtual ~Registry() = default;
-  virtual long OpenKey(uint32_t root, const Text& subkey, Key* key) = 0;
-  // RegQueryValueExA: copies at most *size bytes into data, sets *size.
+  // RegOpenKeyExW for reading, in the view given.
+  virtual long OpenKey(uint32_t root, const Text& subkey, Key* key, View view = View::Own) = 0;
+  // RegQueryValueExW: copies at most *size bytes into data, sets *size. Text
+  // values are UTF-16 (RegistryText reads them).
   virtual long QueryValue(Key key, const Text& name, uint32_t* type, uint8_t* data, uint32_t* size) = 0;
   virtual long CloseKey(Key key) = 0;
   virtual long DeleteKey(uint32_t root, const Text& subkey) = 0;
   // Creates the key path as needed and writes a text value (REG_SZ).
   virtual long SetText(uint32_t root, const Text& subkey, const Text& name, const Text& value) = 0;
+  // ExpandEnvironmentStringsW, for REG_EXPAND_SZ values.
+  virtual Text ExpandEnvironment(const Text& s) const = 0;
 };
+
+// A text value as QueryValue gives it (UTF-16), up to its first zero.
+Text RegistryText(const uint8_t* data, size_t size);
 
 // Read access to the accounting tables. Files are opened with full sharing
 // and held only while a batch of rows is read, never between two calls, so
