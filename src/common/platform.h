@@ -233,7 +233,9 @@ class Windows {
 };
 
 // Windows of other programs, as user32 shows them: looked at, brought to the
-// front and sent activation messages. Handles are plain numbers (0: none).
+// front and sent activation messages. Nothing here waits for another
+// program's window thread, so a hung program cannot hold the caller. Handles
+// are plain numbers (0: none).
 class Desktop {
  public:
   using Window = uintptr_t;
@@ -245,13 +247,19 @@ class Desktop {
   virtual ~Desktop() = default;
   virtual Window ForegroundWindow() = 0;
   virtual Window GetWindow(Window w, uint32_t cmd) = 0;
-  // GetWindowTextA and GetClassNameA with a buffer of max_count characters
-  // (so at most max_count - 1 are read); ANSI bytes up to the first NUL.
-  virtual std::string WindowText(Window w, int max_count) = 0;
-  virtual std::string ClassName(Window w, int max_count) = 0;
-  virtual bool ShowWindow(Window w, int cmd) = 0;
+  // The title as the system keeps it (InternalGetWindowText: no message to
+  // the window) and the class name, into a buffer of max_count characters
+  // (so at most max_count - 1 are read), up to the first NUL.
+  virtual Text WindowText(Window w, int max_count) = 0;
+  virtual Text ClassName(Window w, int max_count) = 0;
+  // The id of the process a window belongs to; 0 for no window.
+  virtual uint32_t WindowProcess(Window w) = 0;
+  // ShowWindowAsync: the window's thread shows it when it gets to it.
+  virtual bool ShowWindowAsync(Window w, int cmd) = 0;
   virtual bool SetForegroundWindow(Window w) = 0;
-  virtual intptr_t SendMessageA(Window w, uint32_t msg, uintptr_t wparam, intptr_t lparam) = 0;
+  // SendMessageTimeout with SMTO_ABORTIFHUNG: false when the window's thread
+  // is hung or did not answer within timeout_ms.
+  virtual bool SendMessageWithin(Window w, uint32_t msg, uintptr_t wparam, intptr_t lparam, uint32_t timeout_ms) = 0;
   // A modal message box with only an OK button and no icon.
   virtual void ShowMessageBox(const Text& text, const Text& title) = 0;
 };
@@ -265,15 +273,20 @@ class Keyboard {
   virtual uint32_t OemKeyScan(uint16_t oem) = 0;
   virtual uint32_t MapVirtualKeyA(uint32_t code, uint32_t map_type) = 0;
   virtual void KeybdEvent(uint8_t vk, uint8_t scan, uint32_t flags, uintptr_t extra) = 0;
+  // One UTF-16 unit typed as itself, whatever the keyboard layout: SendInput
+  // with KEYEVENTF_UNICODE, key down or up.
+  virtual void UnicodeEvent(char16_t unit, bool up) = 0;
 };
 
 class Programs {
  public:
   virtual ~Programs() = default;
-  // Starts a program file as a new process, without arguments, its window
-  // shown normally and given the focus; does not wait for it. False when it
-  // cannot start.
+  // Starts a program file as a new process, without arguments, in its own
+  // folder, its window shown normally and given the focus; does not wait for
+  // it. False when it cannot start.
   virtual bool Start(const Text& program) = 0;
+  // Whether a process runs from this program file, windows or not.
+  virtual bool Running(const Text& program) = 0;
 };
 
 struct Platform {
