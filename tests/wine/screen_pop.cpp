@@ -54,17 +54,20 @@ int Logged(const std::string& what) {
   return n;
 }
 
-int StandInsRunning() {
+// Calls f with the id of each stand-in process that runs; answers how many.
+template <class F>
+int StandIns(F f) {
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   PROCESSENTRY32 e{};
   e.dwSize = sizeof e;
   int n = 0;
   for (BOOL more = Process32First(snapshot, &e); more; more = Process32Next(snapshot, &e)) {
-    n += lstrcmpiA(e.szExeFile, "Ledra.exe") == 0;
+    if (lstrcmpiA(e.szExeFile, "Ledra.exe") == 0) ++n, f(e.th32ProcessID);
   }
   CloseHandle(snapshot);
   return n;
 }
+int StandInsRunning() { return StandIns([](DWORD) {}); }
 
 std::string Join(const std::vector<std::string>& v) {
   std::string s;
@@ -100,15 +103,10 @@ void EndStandIns() {
     if (p) WaitForSingleObject(p, 5000), CloseHandle(p);
     WaitUntil(5000, [&] { return !IsWindow(w); });
   }
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  PROCESSENTRY32 e{};
-  e.dwSize = sizeof e;
-  for (BOOL more = Process32First(snapshot, &e); more; more = Process32Next(snapshot, &e)) {
-    if (lstrcmpiA(e.szExeFile, "Ledra.exe") != 0) continue;
-    HANDLE p = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, e.th32ProcessID);
+  StandIns([](DWORD id) {
+    HANDLE p = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
     if (p) TerminateProcess(p, 1), WaitForSingleObject(p, 5000), CloseHandle(p);
-  }
-  CloseHandle(snapshot);
+  });
 }
 
 bool StartStandIn(const std::string& args, const std::string& log, const char* up = "started ") {
