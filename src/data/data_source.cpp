@@ -56,10 +56,7 @@ std::optional<Text> QueryText(Registry& reg, Registry::Key key, const Text& name
   std::vector<uint8_t> data(size + 1, 0);
   uint32_t got = size;
   if (reg.QueryValue(key, name, &type, data.data(), &got) != 0) return std::nullopt;
-  std::string bytes(reinterpret_cast<const char*>(data.data()), got);
-  size_t nul = bytes.find('\0');
-  if (nul != std::string::npos) bytes.resize(nul);
-  return Sys().locale->FromAnsi(bytes);
+  return RegistryText(data.data(), got);
 }
 
 // What a data source registration holds of interest to the engine.

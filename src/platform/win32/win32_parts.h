@@ -47,11 +47,12 @@ class Win32Pump : public MessagePump {
 
 class Win32Registry : public Registry {
  public:
-  long OpenKey(uint32_t root, const Text& subkey, Key* key) override;
+  long OpenKey(uint32_t root, const Text& subkey, Key* key, View view = View::Own) override;
   long QueryValue(Key key, const Text& name, uint32_t* type, uint8_t* data, uint32_t* size) override;
   long CloseKey(Key key) override;
   long DeleteKey(uint32_t root, const Text& subkey) override;
   long SetText(uint32_t root, const Text& subkey, const Text& name, const Text& value) override;
+  Text ExpandEnvironment(const Text& s) const override;
 };
 
 class Win32Files : public FileSystem {
