@@ -336,8 +336,9 @@ int main(int argc, char** argv) {
   Expect("new contact: nothing typed", Received(log).empty(), Join(Received(log)));
   EndStandIns();
 
-  // A hung application: each action ends within 20 seconds, with one line
-  // in the log, and types nothing.
+  // A hung application: each action ends within 20 seconds and types
+  // nothing. The first writes one line; the second, within the minute,
+  // repeats it and the log counts it instead of writing it again.
   log = g_dir + "\\hung.log";
   StartStandIn("--hang", log);
   for (int i = 1; i <= 2; ++i) {
@@ -347,7 +348,7 @@ int main(int argc, char** argv) {
     took = GetTickCount() - took;
     std::printf("     (a hung application, action %d: %lu ms)\n", i, static_cast<unsigned long>(took));
     Expect("hung: the action ends within 20 s", took < 20000, std::to_string(took));
-    Expect("hung: one line in the log", Logged("the screen-pop stopped") == stopped + 1);
+    Expect("hung: one line in the log", Logged("the screen-pop stopped") == stopped + (i == 1 ? 1 : 0));
   }
   Expect("hung: nothing typed", Received(log) == std::vector<std::string>{"hung"}, Join(Received(log)));
   EndStandIns();
