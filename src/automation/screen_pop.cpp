@@ -220,6 +220,12 @@ Text Session::DoActionReal(const Text& rd) {
   proc.Step([&] { action = UCase(CStr(GetVar(rd, u"Action"))); });
   proc.Step([&] {
     if (action == u"NEW CONTACT" || action == u"NEWCONTACT") {
+      ModuleData& m = Module();
+      if (m.dialog_up) {
+        proc.Log(u"A settings dialog is open already; the New Contact message is not shown");
+        return;
+      }
+      ModalUp up(m);
       if (Desktop* d = Sys().desktop) d->ShowMessageBox(u"New Contact creation is not possible.", u"Ledra II");
       return;
     }

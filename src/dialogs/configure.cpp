@@ -7,30 +7,14 @@
 
 namespace ledra {
 
-namespace {
-
-// Marks the thread's dialog as up for as long as it shows.
-class DialogUp {
- public:
-  explicit DialogUp(ModuleData& m) : m_(m) { m_.dialog_up = true; }
-  ~DialogUp() { m_.dialog_up = false; }
-  DialogUp(const DialogUp&) = delete;
-  DialogUp& operator=(const DialogUp&) = delete;
-
- private:
-  ModuleData& m_;
-};
-
-}  // namespace
-
 Text Session::Configure(const Text& rd, const Text& page) {
   Procedure proc(u" @ plugin.Session.Configure");
   ModuleData& m = Module();
   Text r;
   if (m.dialog_up) {
-    // The host handled a message while the dialog is up and asks again: no
-    // second dialog, and ConfigRd stays the open dialog's. The answer is the
-    // one Cancel would give.
+    // The host handled a message while a dialog or message box of ours is
+    // up and asks for a dialog: no second one, and ConfigRd stays the open
+    // dialog's. The answer is the one Cancel would give.
     proc.Step([&] {
       r = rd;
       AddVar(r, u"Page", UCase(page));
@@ -44,7 +28,7 @@ Text Session::Configure(const Text& rd, const Text& page) {
     OwnerWindow* owner = FrmMain();
     Dialogs* dialogs = Sys().dialogs;
     if (!owner || !dialogs) Raise(Err::ObjectNotSet);
-    DialogUp up(m);
+    ModalUp up(m);
     if (UCase(page) == u"ACTION") {
       FrmAction form(m.config_rd);
       dialogs->ShowAction(*owner, form);

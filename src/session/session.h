@@ -17,10 +17,24 @@ namespace ledra {
 struct ModuleData {
   int16_t session_count = 0;
   Text config_rd;                          // ConfigRd: shared with the dialogs
-  bool dialog_up = false;                  // a dialog of Configure is showing
+  bool dialog_up = false;                  // a modal window of ours is showing
   std::unique_ptr<OwnerWindow> frm_main;   // hidden owner window, made on first use
 };
 ModuleData& Module();
+
+// Marks the thread's modal window (a settings dialog, a message box) as up
+// for as long as it shows: the host keeps handling its messages meanwhile,
+// and none of them may stack a second one.
+class ModalUp {
+ public:
+  explicit ModalUp(ModuleData& m) : m_(m) { m_.dialog_up = true; }
+  ~ModalUp() { m_.dialog_up = false; }
+  ModalUp(const ModalUp&) = delete;
+  ModalUp& operator=(const ModalUp&) = delete;
+
+ private:
+  ModuleData& m_;
+};
 // frmMain, created on its first use and then kept, hidden.
 OwnerWindow* FrmMain();
 

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <fstream>
 #include <string>
 
 #include "plgLedraII.h"
@@ -63,6 +64,14 @@ inline HRESULT CanUnloadNow() {
   HMODULE dll = GetModuleHandleW(L"LedraII.dll");
   auto fn = dll ? reinterpret_cast<Fn>(GetProcAddress(dll, "DllCanUnloadNow")) : nullptr;
   return fn ? fn() : E_FAIL;
+}
+
+// How many lines of the plug-in's log mention what.
+inline int Logged(const std::string& what) {
+  std::ifstream in("c:\\fen.log");
+  int n = 0;
+  for (std::string l; std::getline(in, l);) n += l.find(what) != std::string::npos;
+  return n;
 }
 
 // The closing line and the exit status.

@@ -45,14 +45,6 @@ std::string Line(const std::string& log, const std::string& prefix) {
 }
 bool Started(const std::string& log) { return !Line(log, "started ").empty(); }
 
-// How many lines of the plug-in's log mention what.
-int Logged(const std::string& what) {
-  std::ifstream in("c:\\fen.log");
-  int n = 0;
-  for (std::string l; std::getline(in, l);) n += l.find(what) != std::string::npos;
-  return n;
-}
-
 // Calls f with the id of each stand-in process that runs; answers how many.
 template <class F>
 int StandIns(F f) {
@@ -150,10 +142,20 @@ struct Intruder {
   std::atomic<bool> done{false};
 };
 Intruder* g_intruder = nullptr;
-HWND g_host = nullptr;  // a window of the host's thread, whose message asks for another action
+HWND g_host = nullptr;  // a window of the host's thread, whose messages call the Session
+std::atomic<bool> g_configured{false};
+std::wstring g_configure_answer;
+std::atomic<bool> g_dialog_over_box{false};
 
 LRESULT CALLBACK HostProc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
   if (m == WM_APP) DoAction(L"{Id=snOTHER}{Action=Show contact}");
+  if (m == WM_APP + 1) {
+    Bstr rd(L"{Mine=1}"), page(L"lookup");
+    BSTR r = nullptr;
+    g_session->Configure(&rd.b, &page.b, &r);
+    g_configure_answer = Take(r);
+    g_configured = true;
+  }
   return DefWindowProcA(w, m, wp, lp);
 }
 
@@ -249,6 +251,14 @@ DWORD WINAPI AnswerBox(void*) {
     if (!lstrcmpiA(cls, "Static") && text[0]) g_box_text = text;
     if (!lstrcmpiA(cls, "Button") && IsWindowVisible(c)) ++g_box_buttons, ok = c;
   }
+  // The host asks for its settings while the box is up: no dialog over it.
+  PostMessageA(g_host, WM_APP + 1, 0, 0);
+  HWND dialog = nullptr;
+  WaitUntil(5000, [&] { return g_configured || (dialog = FindWindowA(nullptr, "LedraII Configuration")); });
+  if (dialog) {
+    g_dialog_over_box = true;
+    PostMessageA(dialog, WM_CLOSE, 0, 0);
+  }
   PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(ok));
   return 0;
 }
@@ -334,6 +344,8 @@ int main(int argc, char** argv) {
   Expect("new contact: the message box's text", g_box_text == "New Contact creation is not possible.", g_box_text);
   Expect("new contact: only an OK button", g_box_buttons == 1, std::to_string(g_box_buttons));
   Expect("new contact: nothing typed", Received(log).empty(), Join(Received(log)));
+  Expect("new contact: Configure meanwhile shows no dialog", !g_dialog_over_box);
+  ExpectEq("new contact: Configure meanwhile answers as Cancel", g_configure_answer, L"{Mine=1}{Page(S6)=LOOKUP}");
   EndStandIns();
 
   // A hung application: each action ends within 20 seconds and types
