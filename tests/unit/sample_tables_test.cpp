@@ -15,6 +15,7 @@
 #include "fakes/fake_platform.h"
 #include "platform/native/native_files.h"
 #include "session/session.h"
+#include "tool/dbf_writer.h"
 #include "tool/sample_tables.h"
 
 namespace ledra {
@@ -207,13 +208,12 @@ TEST_F(SampleTablesTest, SameSeedSameBytesOtherSeedOtherRows) {
 
 TEST_F(SampleTablesTest, StreamWriterValuesReadBack) {
   std::string folder = Sub("writer");
-  sample::DbfStreamWriter w;
-  sample::DbfStreamWriter::Options o;
-  o.version = 0x30;
-  o.buffer_bytes = 1;  // a flush after every row
+  tool::DbfStreamWriter w;
+  tool::DbfFormat format;
+  format.version = 0x30;
   w.Open(folder + "/t.dbf",
          {{"NAME", 'C', 12, 0, true}, {"AMOUNT", 'N', 9, 2, false}, {"DAY", 'D', 8, 0, true}, {"OK", 'L', 1, 0, false}},
-         o);
+         format, 1);  // a flush after every row
   w.BeginRow();
   w.SetText(0, "Acme Ltd and more");  // cut to the width
   w.SetNumber(1, -12.5);
