@@ -133,37 +133,6 @@ TEST_F(TextMatchingTest, RidStr) {
   EXPECT_TRUE(sys.Failures().empty());
 }
 
-TEST_F(TextMatchingTest, Stuff) {
-  struct Row {
-    const char16_t* source;
-    int16_t pos;
-    int16_t length;
-    const char16_t* insert;
-    const char16_t* expected;
-  };
-  const Row rows[] = {
-      {u"ABCDEF", 3, 2, u"xy", u"ABxyEF"},
-      {u"ABCDEF", 1, 0, u"x", u"xABCDEF"},
-      {u"ABCDEF", 2, 1, u"", u"ACDEF"},
-      {u"ABCDEF", 7, 0, u"x", u"ABCDEFx"},
-      // Positions beyond the end give empty pieces.
-      {u"ABCDEF", 10, 2, u"x", u"ABCDEFx"},
-      {u"ABCDEF", 5, 10, u"", u"ABCD"},
-      {u"", 1, 5, u"xy", u"xy"},
-  };
-  for (const Row& r : rows) {
-    SCOPED_TRACE(U8(r.source) + " " + std::to_string(r.pos) + "," + std::to_string(r.length));
-    EXPECT_EQ(U8(Stuff(r.source, r.pos, r.length, r.insert)), U8(r.expected));
-  }
-  EXPECT_TRUE(sys.Failures().empty());
-}
-
-TEST_F(TextMatchingTest, StuffBeforeTheFirstPositionIsLoggedAndGivesNothing) {
-  EXPECT_EQ(U8(Stuff(u"ABC", 0, 1, u"x")), "");
-  ASSERT_EQ(sys.Failures().size(), 1u);
-  EXPECT_EQ(sys.Failures()[0], "Invalid procedure call or argument @ basGlobal.Stuff");
-}
-
 TEST_F(TextMatchingTest, ZTrim) {
   struct Row {
     Text source;

@@ -172,29 +172,5 @@ TEST_F(ConversionTest, CIntRoundsHalfToEvenAndChecksTheRange) {
   }
 }
 
-TEST_F(ConversionTest, CLngRoundsHalfToEvenAndChecksTheRange) {
-  struct Case {
-    double value;
-    long want;
-    const char* failure;
-  };
-  const Case cases[] = {
-      {0.5, 0, ""},
-      {1.5, 2, ""},
-      {-1.5, -2, ""},
-      {2147483647.0, 2147483647, ""},
-      {-2147483648.0, -2147483647L - 1, ""},
-      {2147483648.0, 0, "Overflow"},
-      {-2147483649.0, 0, "Overflow"},
-  };
-  for (const auto& c : cases) {
-    long got = 999;
-    EXPECT_EQ(FailureOf([&] { got = CLng(Var::Double(c.value)); }), c.failure) << c.value;
-    if (!*c.failure) {
-      EXPECT_EQ(got, c.want) << c.value;
-    }
-  }
-}
-
 }  // namespace
 }  // namespace ledra

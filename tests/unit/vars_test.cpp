@@ -55,6 +55,7 @@ TEST_F(GetVarTest, ReadsEntries) {
       {u"{A(S3)=x}y}", u"A", Str(u"x}y")},                            // typed value is taken by length
       {u"{A(S12)=abcdefghijkl}", u"A", Str(u"abcdefghijkl")},
       {u"{A(S10)=abc}", u"A", Str(u"abc}")},                          // length past the end: what exists
+      {u"{A(2147483647)=ab}", u"A", Str(u"=ab}")},                    // the largest length fills the ten
       {u"{A(S3)=", u"A", Str(u"")},
       {u"{List1(S27)={Name(S4)=Anna}{Id(S3)=A01}}", u"Name", Str(u"Anna")},
       {u"{List1(S27)={Name(S4)=Anna}{Id(S3)=A01}}", u"id", Str(u"A01")},
@@ -127,7 +128,7 @@ TEST_F(GetVarTest, FailuresAreLoggedAndReadingEnds) {
       {u"{A(D5)=12:-5}", Empty(), {"Type mismatch @ basGlobal.GetVar"}},
       {u"{A(S-2)=abc}", Str(u""), {"Invalid procedure call or argument @ basGlobal.GetVar"}},
       {u"{A(-2)=abc}", Str(u""), {"Invalid procedure call or argument @ basGlobal.GetVar"}},
-      {u"{A(9999999999)=x}", Str(u""), {"Overflow @ basGlobal.GetVar"}},
+      {u"{A(2147483648)=x}", Str(u""), {"Overflow @ basGlobal.GetVar"}},
       {u"{A(N5)=1e999}", Empty(), {"Overflow @ basGlobal.GetVar"}},
       // the letter test fails: reading goes on as for an entry without a letter
       {u"{A(1e999)=x}", Str(u""), {"Overflow @ basGlobal.GetVar", "Overflow @ basGlobal.GetVar"}},
