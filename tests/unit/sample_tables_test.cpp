@@ -158,32 +158,6 @@ TEST_F(SampleTablesTest, KnownContactsAreFoundByTheirNumberAlone) {
   }
 }
 
-TEST_F(SampleTablesTest, CacheWalkGivesEveryLiveRow) {
-  std::string folder = Sub("walk");
-  CompanySummary made = GenerateCompany(folder, "a_", kRows, 13);
-  Session s;
-  Start(s, folder);
-  EXPECT_EQ(Get(s.CacheStart(), u"Records"), "-1");
-  uint64_t records = 0;
-  int switches = 0;
-  for (;;) {
-    Text answer = s.CacheRecord();
-    std::string result = Get(answer, u"Result");
-    if (result == "Ignore") {
-      ++switches;
-      continue;
-    }
-    if (result != "Success") {
-      EXPECT_EQ(result, "Eof");
-      break;
-    }
-    ++records;
-  }
-  s.CacheEnd();
-  EXPECT_EQ(switches, 1);
-  EXPECT_EQ(records, 2 * kRows - made.suppliers.deleted - made.customers.deleted);
-}
-
 TEST_F(SampleTablesTest, SameSeedSameBytesOtherSeedOtherRows) {
   struct Case {
     const char* label;

@@ -141,13 +141,6 @@ TEST_F(GetVarTest, FailuresAreLoggedAndReadingEnds) {
   }
 }
 
-TEST_F(GetVarTest, FailedDateWritesOneWholeLine) {
-  Var v = GetVar(u"{Due(D5)=later}", u"Due");
-  EXPECT_TRUE(v.IsEmpty());
-  ASSERT_EQ(sys.log.lines.size(), 1u);
-  EXPECT_EQ(sys.log.lines[0], "LedraII - 12/6/2026 12:00:00 PM    @ Type mismatch @ basGlobal.GetVar");
-}
-
 class AddVarTest : public PlatformTest {};
 
 TEST_F(AddVarTest, WritesReplacesAndRemoves) {
@@ -245,72 +238,6 @@ TEST_F(AddVarTest, FailuresAreLoggedAndWritingGoesOn) {
     EXPECT_EQ(ToUtf8(vars), ToUtf8(c.want)) << ToUtf8(c.vars);
     EXPECT_EQ(sys.Failures(), c.failures) << ToUtf8(c.vars);
   }
-}
-
-TEST_F(AddVarTest, ValuesReadBackAsWritten) {
-  struct Case {
-    Var value;
-    Expect want;
-  };
-  const Case cases[] = {
-      {Var::Integer(12), Num(12)},
-      {Var::Long(-40000), Num(-40000)},
-      {Var::Single(0.047f), Num(0.047)},
-      {Var::Double(-3.25), Num(-3.25)},
-      {Var::Currency(-12345), Num(-1.2345)},
-      {Var::Date(46362.5), Date(46362.5)},
-      {Var::Date(46023), Date(46023)},
-      {Var::Boolean(true), Str(u"True")},
-      {Var(u"a}b{c=)"), Str(u"a}b{c=)")},
-      {Var(u"{Name(S4)=Anna}{Id(S3)=A01}"), Str(u"{Name(S4)=Anna}{Id(S3)=A01}")},
-  };
-  for (const auto& c : cases) {
-    Text vars = u"{B=1}";
-    AddVar(vars, u"Value", c.value);
-    AddVar(vars, u"After", Var(u"x"));
-    ExpectVar(GetVar(vars, u"value"), c.want, ToUtf8(vars));
-    EXPECT_EQ(ToUtf8(TextForm(GetVar(vars, u"After"))), "x") << ToUtf8(vars);
-  }
-}
-
-TEST_F(AddVarTest, NestedRecordsRoundTrip) {
-  Text first;
-  AddVar(first, u"Name", Var(u"Anna"));
-  AddVar(first, u"Id", Var(u"snA01"));
-  Text second;
-  AddVar(second, u"Name", Var(u"Bo {x}"));
-  AddVar(second, u"Id", Var(u"pnB02"));
-
-  Text list;
-  AddVar(list, u"List1", Var(first));
-  AddVar(list, u"List2", Var(second));
-  AddVar(list, u"ListCount", Var::Integer(2));
-  ASSERT_EQ(ToUtf8(list),
-            "{List1(S29)={Name(S4)=Anna}{Id(S5)=snA01}}"
-            "{List2(S31)={Name(S6)=Bo {x}}{Id(S5)=pnB02}}"
-            "{ListCount(N1)=2}");
-
-  struct Case {
-    const char16_t* key;
-    Expect want;
-  };
-  const Case cases[] = {
-      {u"List1", Str(first)},
-      {u"List2", Str(second)},
-      {u"ListCount", Num(2)},
-      {u"Name", Str(u"Anna")},  // the first nested match
-      {u"ID", Str(u"snA01")},
-  };
-  for (const auto& c : cases) ExpectVar(GetVar(list, c.key), c.want, ToUtf8(c.key));
-  ExpectVar(GetVar(GetVar(list, u"List2").text(), u"Name"), Str(u"Bo {x}"), "inner");
-
-  // Replacing a nested record moves it to the end intact.
-  AddVar(list, u"List1", Var(first));
-  EXPECT_EQ(ToUtf8(list),
-            "{List2(S31)={Name(S6)=Bo {x}}{Id(S5)=pnB02}}"
-            "{ListCount(N1)=2}"
-            "{List1(S29)={Name(S4)=Anna}{Id(S5)=snA01}}");
-  EXPECT_TRUE(sys.log.lines.empty());
 }
 
 }  // namespace
