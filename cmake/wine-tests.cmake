@@ -48,7 +48,16 @@ foreach(client early_bound late_bound)
 endforeach()
 
 add_vbs_test(host_session ${VBS}/host_session.vbs)
-add_vbs_test(error_log ${CMAKE_SOURCE_DIR}/tests/wine/error_log.vbs)
+# The log's layout, and its fallback where c:\fen.log cannot be written
+# (ledra.exe check names the file in use).
+wine_path(LEDRA_EXE_WIN ${CMAKE_BINARY_DIR}/ledra.exe)
+add_vbs_test(error_log ${CMAKE_SOURCE_DIR}/tests/wine/error_log.vbs ${LEDRA_EXE_WIN})
+
+# Two processes logging at once, past the log's bound.
+add_executable(log_race tests/wine/log_race.cpp)
+target_link_libraries(log_race PRIVATE ledra_win32 oleaut32 ole32 advapi32 user32 version ${LEDRA_STATIC_RUNTIME})
+add_test(NAME log_race COMMAND log_race)
+set_tests_properties(log_race PROPERTIES TIMEOUT 300 PASS_REGULAR_EXPRESSION "all passed" FAIL_REGULAR_EXPRESSION "FAIL ")
 
 add_test(NAME registration COMMAND bash ${CMAKE_SOURCE_DIR}/tests/wine/registration.sh ${CMAKE_BINARY_DIR}/LedraII.dll)
 set_tests_properties(registration PROPERTIES TIMEOUT 300)
@@ -60,8 +69,14 @@ set(SAMPLE ${CMAKE_BINARY_DIR}/sample)
 add_test(NAME sample_data COMMAND ${LEDRA_NATIVE_DIR}/ledra-sample --out ${SAMPLE} --prefix a_ --rows 300 --seed 3)
 set_tests_properties(sample_data PROPERTIES FIXTURES_SETUP sample)
 
+# The same company elsewhere, without the sample contacts: a folder to move from.
+set(OTHER_SAMPLE ${CMAKE_BINARY_DIR}/other-sample)
+add_test(NAME other_sample_data COMMAND ${LEDRA_NATIVE_DIR}/ledra-sample --out ${OTHER_SAMPLE} --prefix a_ --rows 50 --seed 5 --no-known)
+set_tests_properties(other_sample_data PROPERTIES FIXTURES_SETUP sample)
+
 wine_path(SAMPLE_WIN ${SAMPLE})
-add_vbs_test(data_source ${VBS}/data_source.vbs ${SAMPLE_WIN})
+wine_path(OTHER_SAMPLE_WIN ${OTHER_SAMPLE})
+add_vbs_test(data_source ${VBS}/data_source.vbs ${SAMPLE_WIN} ${OTHER_SAMPLE_WIN})
 add_vbs_test(host_lookup ${VBS}/host_lookup.vbs ${SAMPLE_WIN})
 add_test(NAME same_answers COMMAND bash ${CMAKE_SOURCE_DIR}/tests/wine/same_answers.sh ${LEDRA_NATIVE_DIR}/ledra ${SAMPLE})
 set_tests_properties(same_answers PROPERTIES TIMEOUT 300 ENVIRONMENT "LEDRA_DLL=${CMAKE_BINARY_DIR}/LedraII.dll")

@@ -275,8 +275,6 @@ TEST(SearchKeysThreads, SessionsOnSeveralThreadsGetTheScansAnswers) {
   for (int t = 0; t < kThreads; ++t) {
     sessions.push_back(std::make_unique<Session>());
     const Text folder = FromUtf8(dir + (t % 2 ? "/two" : "/one"));
-    // Every Session connects through data source 1: pointed at its folder.
-    Engine().RegisterDataSource(u"Ledra II SP1", kVfpDriverName, u"SourceDB=" + folder + u";SourceType=DBF;");
     Text windows_path = folder + u"/a_sname.dbf";
     for (char16_t& c : windows_path) {
       if (c == u'/') c = u'\\';
