@@ -14,8 +14,9 @@ file(GLOB LEDRA_NATIVE_SOURCES CONFIGURE_DEPENDS src/platform/native/*.cpp)
 add_library(ledra_native STATIC ${LEDRA_NATIVE_SOURCES})
 target_link_libraries(ledra_native PUBLIC ledra_core)
 
-# Sample company tables for the demo, the tests and the benchmark.
-add_library(ledra_sample STATIC src/tool/sample_tables.cpp)
+# The dBase writer and the sample company tables, for the demo, the tests
+# (which build their tables with the same writer) and the benchmark.
+add_library(ledra_sample STATIC src/tool/sample_tables.cpp src/tool/dbf_writer.cpp)
 target_include_directories(ledra_sample PUBLIC src)
 target_compile_options(ledra_sample PRIVATE -Wall -Wextra)
 

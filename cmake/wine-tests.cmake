@@ -10,10 +10,22 @@ function(wine_path out path)
   set(${out} "Z:${p}" PARENT_SCOPE)
 endfunction()
 
+# The VBScript hosts share tests/wine/check.vbs (Check, NoSpeed, NewSession,
+# Finish). Wine's script host runs no .wsf job files, so each host is joined
+# after it into one script here: build/<arch>/vbs/NAME.vbs.
+set(VBS ${CMAKE_BINARY_DIR}/vbs)
+file(READ ${CMAKE_SOURCE_DIR}/tests/wine/check.vbs vbs_check)
+foreach(host host_session host_lookup data_source last_digits)
+  file(READ ${CMAKE_SOURCE_DIR}/tests/wine/${host}.vbs vbs_host)
+  file(WRITE ${VBS}/${host}.vbs "${vbs_check}${vbs_host}")
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS tests/wine/${host}.vbs)
+endforeach()
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS tests/wine/check.vbs)
+
 # cscript exits 0 on a script it cannot compile, silently: a script passes
 # only when it says so at its end, and fails on any FAIL line.
 function(add_vbs_test name script)
-  wine_path(win ${CMAKE_SOURCE_DIR}/${script})
+  wine_path(win ${script})
   add_test(NAME ${name} COMMAND ${WINE_RUN} cscript //nologo ${win} ${ARGN})
   set_tests_properties(${name} PROPERTIES ENVIRONMENT "LEDRA_DLL=${CMAKE_BINARY_DIR}/LedraII.dll" TIMEOUT 300
                        PASS_REGULAR_EXPRESSION "all passed" FAIL_REGULAR_EXPRESSION "FAIL ")
@@ -35,11 +47,11 @@ foreach(client early_bound late_bound)
   set_tests_properties(${client} PROPERTIES ENVIRONMENT "LEDRA_DLL=${CMAKE_BINARY_DIR}/LedraII.dll" TIMEOUT 300)
 endforeach()
 
-add_vbs_test(host_session tests/wine/host_session.vbs)
+add_vbs_test(host_session ${VBS}/host_session.vbs)
 # The log's layout, and its fallback where c:\fen.log cannot be written
 # (ledra.exe check names the file in use).
 wine_path(LEDRA_EXE_WIN ${CMAKE_BINARY_DIR}/ledra.exe)
-add_vbs_test(error_log tests/wine/error_log.vbs ${LEDRA_EXE_WIN})
+add_vbs_test(error_log ${CMAKE_SOURCE_DIR}/tests/wine/error_log.vbs ${LEDRA_EXE_WIN})
 
 # Two processes logging at once, past the log's bound.
 add_executable(log_race tests/wine/log_race.cpp)
@@ -64,12 +76,12 @@ set_tests_properties(other_sample_data PROPERTIES FIXTURES_SETUP sample)
 
 wine_path(SAMPLE_WIN ${SAMPLE})
 wine_path(OTHER_SAMPLE_WIN ${OTHER_SAMPLE})
-add_vbs_test(data_source tests/wine/data_source.vbs ${SAMPLE_WIN} ${OTHER_SAMPLE_WIN})
-add_vbs_test(host_lookup tests/wine/host_lookup.vbs ${SAMPLE_WIN})
+add_vbs_test(data_source ${VBS}/data_source.vbs ${SAMPLE_WIN} ${OTHER_SAMPLE_WIN})
+add_vbs_test(host_lookup ${VBS}/host_lookup.vbs ${SAMPLE_WIN})
 add_test(NAME same_answers COMMAND bash ${CMAKE_SOURCE_DIR}/tests/wine/same_answers.sh ${LEDRA_NATIVE_DIR}/ledra ${SAMPLE})
 set_tests_properties(same_answers PROPERTIES TIMEOUT 300 ENVIRONMENT "LEDRA_DLL=${CMAKE_BINARY_DIR}/LedraII.dll")
 # Callers in international format with MatchLastDigits set by reg add.
-add_test(NAME last_digits COMMAND bash ${CMAKE_SOURCE_DIR}/tests/wine/last_digits.sh ${SAMPLE})
+add_test(NAME last_digits COMMAND bash ${CMAKE_SOURCE_DIR}/tests/wine/last_digits.sh ${SAMPLE} ${VBS}/last_digits.vbs)
 set_tests_properties(last_digits PROPERTIES TIMEOUT 300 ENVIRONMENT "LEDRA_DLL=${CMAKE_BINARY_DIR}/LedraII.dll"
                      PASS_REGULAR_EXPRESSION "last digits: all passed" FAIL_REGULAR_EXPRESSION "FAIL ")
 set_tests_properties(data_source host_lookup same_answers last_digits PROPERTIES FIXTURES_REQUIRED sample)
@@ -128,7 +140,7 @@ if(LEDRA_ARCH STREQUAL x64)
   set(x86_beside ${CMAKE_SOURCE_DIR}/build/win32/LedraII-${PROJECT_VERSION}-x86.msi)
 endif()
 add_test(NAME package COMMAND bash ${CMAKE_SOURCE_DIR}/tests/wine/package.sh ${LEDRA_MSI} ${LEDRA_NEXT_MSI}
-         ${CMAKE_BINARY_DIR}/upgrade-test/package/LedraII.dll ${SAMPLE} ${x86_beside})
+         ${CMAKE_BINARY_DIR}/upgrade-test/package/LedraII.dll ${SAMPLE} ${VBS}/host_lookup.vbs ${x86_beside})
 # Alone: it unregisters and registers the DLL in the shared prefix.
 set_tests_properties(package PROPERTIES FIXTURES_REQUIRED sample TIMEOUT 1200 RUN_SERIAL TRUE
                      ENVIRONMENT "LEDRA_DLL=${CMAKE_BINARY_DIR}/LedraII.dll"

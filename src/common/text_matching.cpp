@@ -34,18 +34,6 @@ size_t FindCommaWord(const Text& target, const Text& words, size_t from, size_t 
   return Text::npos;
 }
 
-// The splice that Stuff does, on unrestricted positions (0-based start).
-Text Splice(const Text& source, size_t start, size_t length, const Text& insert) {
-  Text r;
-  size_t head = start < source.size() ? start : source.size();
-  size_t tail = start + length < source.size() ? start + length : source.size();
-  r.reserve(head + insert.size() + (source.size() - tail));
-  r.append(source, 0, head);
-  r.append(insert);
-  r.append(source, tail, Text::npos);
-  return r;
-}
-
 }  // namespace
 
 Text DigitsOnly(const Text& source, bool keep_format) {
@@ -120,23 +108,10 @@ Text RidStr(const Text& source, const Text& sub) {
     if (sub.empty()) return;
     size_t from = 0;
     for (size_t p = r.find(sub); p != Text::npos; p = r.find(sub, from)) {
-      r = Splice(r, p, sub.size(), Text());
+      r.erase(p, sub.size());
       // Cutting can join a new occurrence, but only across the cut.
       from = p >= sub.size() - 1 ? p - (sub.size() - 1) : 0;
     }
-  });
-  return r;
-}
-
-Text Stuff(const Text& source, int16_t pos, int16_t length, const Text& insert) {
-  Procedure proc(u" @ basGlobal.Stuff");
-  Text r;
-  proc.Step([&] {
-    if (pos < 1) Raise(Err::InvalidCall);
-    int32_t rest = static_cast<int32_t>(pos) + length;  // 16-bit sum, as the callers compute it
-    if (rest > 32767) Raise(Err::Overflow);
-    if (rest < 1) Raise(Err::InvalidCall);
-    r = Splice(source, static_cast<size_t>(pos - 1), static_cast<size_t>(rest - pos), insert);
   });
   return r;
 }

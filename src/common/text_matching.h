@@ -22,8 +22,6 @@ Text WordsOnly(const Text& source);
 bool WordsMatch(const Text& target, const Text& words);
 // source with every occurrence of sub removed, repeatedly.
 Text RidStr(const Text& source, const Text& sub);
-// length characters from pos (1-based) replaced by insert.
-Text Stuff(const Text& source, int16_t pos, int16_t length, const Text& insert);
 // source cut before its first control character (code below 32).
 Text ZTrim(const Text& source);
 

@@ -1,15 +1,13 @@
-// The one place the dialogs take their display texts from.
+// The one place the dialogs take their display texts from. No catalogue is
+// connected: a text is shown as the plug-in defines it, its "<1>" filled in.
 #pragma once
 
-#include <optional>
-
 #include "common/text.h"
-#include "common/variant.h"
 
 namespace ledra {
 
-// The phrase (or, without one, the default) with "<1>" and "<2>" filled in.
-Text Translate(const Text& def, const std::optional<Var>& phrase = std::nullopt,
-               const Text& insert1 = Text(), const Text& insert2 = Text());
+// text with every "<1>" replaced by insert1, left to right; an inserted text
+// is not scanned again.
+Text Translate(const Text& text, const Text& insert1 = Text());
 
 }  // namespace ledra

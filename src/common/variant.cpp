@@ -80,7 +80,6 @@ int16_t RoundToInteger(double v) {
 }
 
 int16_t CInt(const Var& v) { return RoundToInteger(CDbl(v)); }
-int32_t CLng(const Var& v) { return RoundToLong(CDbl(v)); }
 
 double Val(const Text& s) {
   std::string num;

@@ -1,5 +1,5 @@
 // A variant value with the kinds the plug-in's routines pass around, and the
-// runtime's conversions between them (CStr, CDbl, CBool, CInt, CLng).
+// runtime's conversions between them (CStr, CDbl, CBool, CInt).
 #pragma once
 
 #include <cstdint>
@@ -76,9 +76,8 @@ Text TextForm(const Var& v);
 double CDbl(const Var& v);
 // CBool: numbers are true when not 0; text as a number or True/False.
 bool CBool(const Var& v);
-// CInt / CLng: rounded half to even, Overflow past the range.
+// CInt: rounded half to even, Overflow past the range.
 int16_t CInt(const Var& v);
-int32_t CLng(const Var& v);
 
 // Val: the number at the start of a text (sign, digits, ".", exponent);
 // blanks, tabs and line feeds inside are skipped; 0 when there is none.

@@ -28,7 +28,7 @@ Text ConfigCaption(const Text& db_file) {
 
 void FrmConfig::FormLoad(ConfigView& v) {
   Procedure proc(u" @ plgLedraII.frmConfig.Form_Load");
-  proc.Step([&] { v.SetCaption(Translate(u"<1> Configuration", std::nullopt, u"LedraII")); });
+  proc.Step([&] { v.SetCaption(Translate(u"<1> Configuration", u"LedraII")); });
   proc.Step([&] { v.SetTabCaption(0, Translate(u"Lookup")); });
   proc.Step([&] { v.SetDbFile(CStr(GetVar(config_rd_, u"dbFile", Var(Translate(u"(Default)"))))); });
   proc.Step([&] { v.SetSearch(0, CheckValue(GetVar(config_rd_, u"UseSuppliers", Var::Integer(1)))); });

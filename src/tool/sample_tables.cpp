@@ -9,181 +9,15 @@
 #include <stdexcept>
 
 #include "common/calendar.h"
+#include "tool/dbf_writer.h"
 
 namespace ledra::sample {
 
 namespace {
 
-void PutLE(char* at, uint64_t v, int bytes) {
-  for (int i = 0; i < bytes; ++i) at[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
-}
-
-}  // namespace
-
-// ---------------------------------------------------------------------------
-// DbfStreamWriter
-
-DbfStreamWriter::~DbfStreamWriter() {
-  // An unfinished table is left as it is; Close() is what completes one.
-  if (file_) std::fclose(file_);
-}
-
-void DbfStreamWriter::Fail(const std::string& what) {
-  std::string why = errno ? std::string(": ") + std::strerror(errno) : std::string();
-  if (file_) {
-    std::fclose(file_);
-    file_ = nullptr;
-  }
-  throw std::runtime_error(what + " " + path_ + why);
-}
-
-void DbfStreamWriter::Open(const std::string& path, const std::vector<FieldSpec>& fields, const Options& options) {
-  if (file_) throw std::logic_error("DbfStreamWriter::Open on an open table");
-  path_ = path;
-  vfp_ = options.version == 0x30 || options.version == 0x31 || options.version == 0x32;
-  fields_.clear();
-  rows_ = 0;
-  buffered_ = 0;
-
-  size_t offset = 1;  // byte 0 is the delete flag
-  int null_bits = 0;
-  for (const FieldSpec& f : fields) {
-    if (f.name.empty() || f.name.size() > 10) throw std::invalid_argument("bad field name '" + f.name + "'");
-    if (f.length < 1 || f.length > (f.type == 'C' ? 254 : 20)) throw std::invalid_argument("bad width of " + f.name);
-    Laid l;
-    l.field = f;
-    if (f.type == 'D') l.field.length = 8;
-    if (f.type == 'L') l.field.length = 1;
-    l.offset = offset;
-    if (vfp_ && f.nullable) l.null_bit = null_bits++;
-    offset += static_cast<size_t>(l.field.length);
-    fields_.push_back(l);
-  }
-  if (fields_.empty()) throw std::invalid_argument("a table needs a field");
-  nullflags_offset_ = offset;
-  nullflags_length_ = null_bits > 0 ? static_cast<size_t>((null_bits + 7) / 8) : 0;
-  const size_t record_length = offset + nullflags_length_;
-  const size_t descriptors = fields_.size() + (nullflags_length_ ? 1 : 0);
-  header_length_ = 32 + 32 * descriptors + 1 + (vfp_ ? 263 : 0);
-  if (record_length > 0xFFFF || header_length_ > 0xFFFF) throw std::invalid_argument("table too wide");
-
-  std::string header(header_length_, '\0');
-  header[0] = static_cast<char>(options.version);
-  header[1] = static_cast<char>(options.year - 1900);
-  header[2] = static_cast<char>(options.month);
-  header[3] = static_cast<char>(options.day);
-  PutLE(&header[4], 0, 4);  // the record count, patched by Close()
-  PutLE(&header[8], header_length_, 2);
-  PutLE(&header[10], record_length, 2);
-  header[29] = static_cast<char>(options.codepage_mark);
-  size_t pos = 32;
-  auto descriptor = [&](const std::string& name, char type, size_t at, size_t length, int decimals, uint8_t flags) {
-    std::memcpy(&header[pos], name.data(), name.size());
-    header[pos + 11] = type;
-    if (vfp_) PutLE(&header[pos + 12], at, 4);
-    header[pos + 16] = static_cast<char>(length);
-    header[pos + 17] = static_cast<char>(decimals);
-    if (vfp_) header[pos + 18] = static_cast<char>(flags);
-    pos += 32;
-  };
-  for (const Laid& l : fields_) {
-    descriptor(l.field.name, l.field.type, l.offset, static_cast<size_t>(l.field.length), l.field.decimals,
-               l.null_bit >= 0 ? 0x02 : 0x00);
-  }
-  if (nullflags_length_) descriptor("_NullFlags", '0', nullflags_offset_, nullflags_length_, 0, 0x05);
-  header[pos] = 0x0D;  // a VFP back-link after it stays zero: a free table
-
-  blank_.assign(record_length, ' ');
-  if (nullflags_length_) std::memset(&blank_[nullflags_offset_], 0, nullflags_length_);
-  record_ = blank_;
-  const size_t per_buffer = std::max<size_t>(1, options.buffer_bytes / record_length);
-  buffer_.assign(per_buffer * record_length, '\0');
-
-  errno = 0;
-  file_ = std::fopen(path.c_str(), "wb");
-  if (!file_) Fail("cannot create");
-  if (std::fwrite(header.data(), 1, header.size(), file_) != header.size()) Fail("cannot write");
-}
-
-void DbfStreamWriter::BeginRow(bool deleted) {
-  record_ = blank_;  // same length: no allocation
-  record_[0] = deleted ? '*' : ' ';
-}
-
-void DbfStreamWriter::SetText(int field, std::string_view bytes) {
-  const Laid& l = fields_.at(static_cast<size_t>(field));
-  const size_t n = std::min(bytes.size(), static_cast<size_t>(l.field.length));
-  std::memcpy(&record_[l.offset], bytes.data(), n);
-}
-
-void DbfStreamWriter::SetNumber(int field, double value) {
-  const Laid& l = fields_.at(static_cast<size_t>(field));
-  char text[64];
-  int n = std::snprintf(text, sizeof text, "%*.*f", l.field.length, l.field.decimals, value);
-  if (n < 0 || n > l.field.length) {
-    // Too wide: FoxPro shows the overflow as stars.
-    std::memset(&record_[l.offset], '*', static_cast<size_t>(l.field.length));
-    return;
-  }
-  std::memcpy(&record_[l.offset], text, static_cast<size_t>(n));
-}
-
-void DbfStreamWriter::SetDate(int field, int year, int month, int day) {
-  const Laid& l = fields_.at(static_cast<size_t>(field));
-  char text[16];
-  std::snprintf(text, sizeof text, "%04d%02d%02d", year % 10000, month % 100, day % 100);
-  std::memcpy(&record_[l.offset], text, 8);
-}
-
-void DbfStreamWriter::SetLogical(int field, bool value) {
-  const Laid& l = fields_.at(static_cast<size_t>(field));
-  record_[l.offset] = value ? 'T' : 'F';
-}
-
-void DbfStreamWriter::SetNull(int field) {
-  const Laid& l = fields_.at(static_cast<size_t>(field));
-  if (l.null_bit < 0) throw std::invalid_argument("field " + l.field.name + " is not nullable");
-  std::memset(&record_[l.offset], ' ', static_cast<size_t>(l.field.length));
-  record_[nullflags_offset_ + static_cast<size_t>(l.null_bit / 8)] |= static_cast<char>(1 << (l.null_bit % 8));
-}
-
-void DbfStreamWriter::EndRow() {
-  if (!file_) throw std::logic_error("DbfStreamWriter: no open table");
-  if (buffered_ + record_.size() > buffer_.size()) Flush();
-  std::memcpy(buffer_.data() + buffered_, record_.data(), record_.size());
-  buffered_ += record_.size();
-  ++rows_;
-}
-
-void DbfStreamWriter::Flush() {
-  if (buffered_ == 0) return;
-  errno = 0;
-  if (std::fwrite(buffer_.data(), 1, buffered_, file_) != buffered_) Fail("cannot write");
-  buffered_ = 0;
-}
-
-void DbfStreamWriter::Close() {
-  if (!file_) return;
-  Flush();
-  errno = 0;
-  if (std::fputc(0x1A, file_) == EOF) Fail("cannot write");
-  if (rows_ > 0xFFFFFFFFull) Fail("too many records for");
-  char count[4];
-  PutLE(count, rows_, 4);
-  if (std::fseek(file_, 4, SEEK_SET) != 0 || std::fwrite(count, 1, 4, file_) != 4) Fail("cannot write");
-  std::FILE* f = file_;
-  file_ = nullptr;
-  if (std::fclose(f) != 0) {
-    file_ = nullptr;
-    throw std::runtime_error("cannot write " + path_ + ": " + std::strerror(errno));
-  }
-  std::vector<char>().swap(buffer_);
-}
-
-// ---------------------------------------------------------------------------
-// The company generator
-
-namespace {
+using tool::DbfField;
+using tool::DbfFormat;
+using tool::DbfStreamWriter;
 
 // splitmix64: the same sequence on every platform and compiler, which the
 // standard distributions do not promise.
@@ -365,6 +199,28 @@ enum Column {
   kBalance, kCrlimit, kTurnover, kOpened, kLastinv, kLastpay, kOnhold, kTerms, kDiscount, kNomcode, kNotes,
   kColumnCount
 };
+
+// The column layout of one table ("sn" or "pn"), in file order.
+std::vector<DbfField> CompanyFields(const std::string& code, bool visual_foxpro) {
+  std::string t = code;
+  for (char& c : t) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const bool n = visual_foxpro;  // which columns may hold nulls
+  std::vector<DbfField> f = {
+      {t + "_ACCOUNT", 'C', 10, 0, false}, {t + "_NAME", 'C', 40, 0, false},
+      {t + "_ADDR1", 'C', kAddressWidth, 0, false}, {t + "_ADDR2", 'C', kAddressWidth, 0, false},
+      {t + "_ADDR3", 'C', kAddressWidth, 0, false},   {t + "_COUNTY", 'C', 25, 0, false},
+      {t + "_PSTCODE", 'C', 10, 0, false}, {t + "_CONTACT", 'C', 30, 0, n},
+      {t + "_TELENO", 'C', 20, 0, n},      {t + "_FAXNO", 'C', 20, 0, n},
+      {t + "_EMAIL", 'C', 40, 0, n},       {t + "_VATNO", 'C', 15, 0, false},
+      {t + "_BALANCE", 'N', 12, 2, false}, {t + "_CRLIMIT", 'N', 10, 0, false},
+      {t + "_TURNOVR", 'N', 12, 2, false}, {t + "_OPENED", 'D', 8, 0, false},
+      {t + "_LASTINV", 'D', 8, 0, n},      {t + "_LASTPAY", 'D', 8, 0, n},
+      {t + "_ONHOLD", 'L', 1, 0, false},   {t + "_TERMS", 'N', 3, 0, false},
+      {t + "_DISCNT", 'N', 5, 2, false},   {t + "_NOMCODE", 'C', 8, 0, false},
+      {t + "_NOTES", 'C', 40, 0, n},
+  };
+  return f;
+}
 
 // Days since 1 Jan 1970 and back, proleptic Gregorian.
 long DaysOf(int y, int m, int d) { return OleDayFromCivil(y, m, d) - kOleDayOf1970; }
@@ -770,13 +626,13 @@ class CompanyRows {
 TableSummary WriteTable(const std::string& path, const std::string& code, uint64_t rows, uint64_t seed,
                         const CompanyOptions& options) {
   DbfStreamWriter w;
-  DbfStreamWriter::Options wo;
-  wo.version = options.visual_foxpro ? 0x30 : 0x03;
-  wo.codepage_mark = 0x03;
-  wo.year = 2025;
-  wo.month = 3;
-  wo.day = 31;
-  w.Open(path, CompanyFields(code, options.visual_foxpro), wo);
+  DbfFormat format;
+  format.version = options.visual_foxpro ? 0x30 : 0x03;
+  format.codepage_mark = 0x03;
+  format.year = 2025;
+  format.month = 3;
+  format.day = 31;
+  w.Open(path, CompanyFields(code, options.visual_foxpro), format);
 
   // One stream per table, so that the customers do not change when the
   // supplier table is made longer.
@@ -823,27 +679,6 @@ std::string DigitsOf(std::string_view s) {
 }
 
 const std::vector<KnownContact>& KnownContacts() { return kKnown; }
-
-std::vector<FieldSpec> CompanyFields(const std::string& code, bool visual_foxpro) {
-  std::string t = code;
-  for (char& c : t) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  const bool n = visual_foxpro;  // which columns may hold nulls
-  std::vector<FieldSpec> f = {
-      {t + "_ACCOUNT", 'C', 10, 0, false}, {t + "_NAME", 'C', 40, 0, false},
-      {t + "_ADDR1", 'C', kAddressWidth, 0, false}, {t + "_ADDR2", 'C', kAddressWidth, 0, false},
-      {t + "_ADDR3", 'C', kAddressWidth, 0, false},   {t + "_COUNTY", 'C', 25, 0, false},
-      {t + "_PSTCODE", 'C', 10, 0, false}, {t + "_CONTACT", 'C', 30, 0, n},
-      {t + "_TELENO", 'C', 20, 0, n},      {t + "_FAXNO", 'C', 20, 0, n},
-      {t + "_EMAIL", 'C', 40, 0, n},       {t + "_VATNO", 'C', 15, 0, false},
-      {t + "_BALANCE", 'N', 12, 2, false}, {t + "_CRLIMIT", 'N', 10, 0, false},
-      {t + "_TURNOVR", 'N', 12, 2, false}, {t + "_OPENED", 'D', 8, 0, false},
-      {t + "_LASTINV", 'D', 8, 0, n},      {t + "_LASTPAY", 'D', 8, 0, n},
-      {t + "_ONHOLD", 'L', 1, 0, false},   {t + "_TERMS", 'N', 3, 0, false},
-      {t + "_DISCNT", 'N', 5, 2, false},   {t + "_NOMCODE", 'C', 8, 0, false},
-      {t + "_NOTES", 'C', 40, 0, n},
-  };
-  return f;
-}
 
 CompanySummary GenerateCompany(const std::string& folder, const std::string& prefix, uint64_t rows_per_table,
                                uint64_t seed, const CompanyOptions& options) {

@@ -89,18 +89,9 @@ TEST_F(CacheTest, WalkFollowsTheTableSwitches) {
     sys.log.lines.clear();
     EXPECT_EQ(Walk(s, 6), r.answers);
     EXPECT_EQ(sys.Failures(), std::vector<std::string>(r.unset_reads, kNotSet));
-    tables->queries.clear();
+    // At its end the walk holds no result set.
+    EXPECT_EQ(tables->open_result_sets(), 0);
   }
-}
-
-TEST_F(CacheTest, TablesAreReadWholeOneAfterTheOther) {
-  Session s;
-  Init(s);
-  s.Load(u"");
-  tables->queries.clear();
-  Walk(s, 5);
-  EXPECT_EQ(tables->queries, (std::vector<Text>{u"select * from a_pname", u"select * from a_sname"}));
-  EXPECT_EQ(tables->open_result_sets(), 0);
 }
 
 TEST_F(CacheTest, NewSessionWithoutStartIsAtTheEnd) {
@@ -180,16 +171,10 @@ TEST_F(CacheTest, UnreadableRowGivesSuccessWithoutFields) {
   EXPECT_EQ(U8(s.CacheRecord()), kSwitch);
 }
 
-// The walk over the .dbf engine, with the suppliers changed by another
-// program after the first record: 600 suppliers of 1000 bytes (262 to a
-// block) and one customer.
-struct ChangedWalk {
-  const char* what;
-  void (*change)(testing::MemoryFiles& files, testing::DbfWriter& w, testing::MemoryFiles::Bytes& bytes);
-  std::string answers;  // records counted per table, then the other answers
-  int logged;           // lines naming the changed table
-};
-
+// The walk over the .dbf engine: 600 suppliers of 1000 bytes (262 to a
+// block) and one customer, the suppliers packed by another program after the
+// first record. No file stays open between calls, and the changed table ends
+// its part once, logged; the engine's own tests cover the other changes.
 testing::DbfWriter ContactTable(const std::string& code, int rows) {
   testing::DbfWriter w(0x03);
   for (const char* c : {"_account", "_name", "_contact", "_teleno", "_faxno", "_addr1", "_addr2", "_addr3"}) {
@@ -200,32 +185,9 @@ testing::DbfWriter ContactTable(const std::string& code, int rows) {
   return w;
 }
 
-const ChangedWalk kChangedWalks[] = {
-    {"unchanged", [](testing::MemoryFiles&, testing::DbfWriter&, testing::MemoryFiles::Bytes&) {},
-     "pn600 Ignore sn1 Eof", 0},
-    {"grown",
-     [](testing::MemoryFiles&, testing::DbfWriter& w, testing::MemoryFiles::Bytes& b) {
-       for (int i = 600; i < 650; ++i) w.Row({"pn" + std::to_string(i), "", "", "", "", "", "", "", ""});
-       *b = w.Build();
-     },
-     "pn650 Ignore sn1 Eof", 0},
-    {"packed",
-     [](testing::MemoryFiles&, testing::DbfWriter& w, testing::MemoryFiles::Bytes& b) {
-       testing::DbfWriter::SetU32(b.get(), 4, 300);
-       b->resize(w.HeaderLength() + 300 * w.RecordLength());
-     },
-     "pn262 Ignore sn1 Eof", 1},
-    {"replaced",
-     [](testing::MemoryFiles& f, testing::DbfWriter& w, testing::MemoryFiles::Bytes&) {
-       f.Put(u"C:\\Acc/a_pname.dbf", w.Build());
-     },
-     "pn262 Ignore sn1 Eof", 1},
-};
+class CacheFilesTest : public PlatformTest {};
 
-class CacheFilesTest : public PlatformTest, public ::testing::WithParamInterface<ChangedWalk> {};
-
-TEST_P(CacheFilesTest, NoFileIsHeldBetweenCallsAndAChangedTableEndsItsPartOnce) {
-  const ChangedWalk& c = GetParam();
+TEST_F(CacheFilesTest, AChangedTableEndsItsPartOnceAndNoFileIsHeld) {
   testing::MemoryFiles files;
   sys.platform.files = &files;
   testing::DbfWriter suppliers = ContactTable("pn", 600);
@@ -237,9 +199,12 @@ TEST_P(CacheFilesTest, NoFileIsHeldBetweenCallsAndAChangedTableEndsItsPartOnce) 
   std::string answers, table;
   int run = 0;
   for (int call = 0; call < 1000 && answers.find("Eof") == std::string::npos; ++call) {
-    if (call == 1) c.change(files, suppliers, bytes);
+    if (call == 1) {
+      testing::DbfWriter::SetU32(bytes.get(), 4, 300);
+      bytes->resize(suppliers.HeaderLength() + 300 * suppliers.RecordLength());
+    }
     Text answer = s.CacheRecord();
-    EXPECT_EQ(files.open_handles(), 0) << c.what;
+    EXPECT_EQ(files.open_handles(), 0);
     Text id = CStr(GetVar(CStr(GetVar(answer, u"Fields")), u"Id"));
     std::string code = U8(id.substr(0, 2));
     if (!id.empty() && code == table) {
@@ -251,16 +216,15 @@ TEST_P(CacheFilesTest, NoFileIsHeldBetweenCallsAndAChangedTableEndsItsPartOnce) 
     run = id.empty() ? 0 : 1;
     if (id.empty()) answers += U8(CStr(GetVar(answer, u"Result"))) + " ";
   }
-  EXPECT_EQ(answers, c.answers + " ") << c.what;
+  // Records counted per table, then the other answers.
+  EXPECT_EQ(answers, "pn262 Ignore sn1 Eof ");
   int logged = 0;
   for (const std::string& line : sys.Failures()) {
     logged += line.find("a_pname") != std::string::npos &&
               line.find("@ plgLedraII.CacheRecordReal") != std::string::npos;
   }
-  EXPECT_EQ(logged, c.logged) << c.what;
+  EXPECT_EQ(logged, 1);
 }
-
-INSTANTIATE_TEST_SUITE_P(Tables, CacheFilesTest, ::testing::ValuesIn(kChangedWalks));
 
 }  // namespace
 }  // namespace ledra

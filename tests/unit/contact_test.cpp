@@ -136,12 +136,6 @@ TEST_F(ContactTest, ResultSetIsNotMoved) {
   EXPECT_EQ(U8(TextForm(rs.Field(u"sn_account"))), "C1");
 }
 
-}  // namespace
-}  // namespace ledra
-
-namespace ledra {
-namespace {
-
 // A value that itself looks like an entry changes what later keys replace;
 // the record must still come out exactly as adding each key in turn makes it.
 TEST_F(ContactTest, ValuesThatLookLikeEntriesGiveTheRecordAddVarGives) {

@@ -16,16 +16,6 @@ DbfWriter Customers(uint8_t version = 0x03) {
   return w;
 }
 
-TEST_F(DbfFolderTest, WholeTableInFileOrder) {
-  Put("a_sname.dbf", Customers()
-                         .Row({"ACME01", "Acme Ltd", "01234 567890", "10"})
-                         .Row({"BOLT02", "Bolt & Co", "", "-2.5"})
-                         .Row({"ZED03", "zed", "0800", ""})
-                         .Build());
-  EXPECT_EQ(Column("select * from a_sname", "sn_account"), (Rows{"'ACME01  '", "'BOLT02  '", "'ZED03   '"}));
-  EXPECT_EQ(Column("select * from a_sname", "SN_BAL"), (Rows{"D10", "D-2.5", "D0"}));
-}
-
 struct DeletedCase {
   const char* what;
   std::vector<bool> deleted;

@@ -117,9 +117,8 @@ TEST_F(DialogsTest, ThePickersAnswerReplacesTheTextUnlessItWasCancelled) {
   // frmMain is made on its first use and then kept.
   EXPECT_EQ(sys.windows.owner_windows_created, 1);
   ASSERT_EQ(Owner().asked.size(), 2u);
+  // Its title and filter are the Wine dialogs test's to check, as shown.
   const OpenFileRequest& r = Owner().asked[1];
-  EXPECT_EQ(r.title, u"Select database file (?_sname.dbf)");
-  EXPECT_EQ(r.filter, u"Database file (?_sname.dbf)|?_sname.dbf");
   EXPECT_EQ(r.default_ext, u"dbf");
   EXPECT_EQ(r.file_name, u"");
   EXPECT_TRUE(sys.Failures().empty());

@@ -15,6 +15,7 @@
 #include "fakes/fake_platform.h"
 #include "platform/native/native_files.h"
 #include "session/session.h"
+#include "tool/dbf_writer.h"
 #include "tool/sample_tables.h"
 
 namespace ledra {
@@ -158,32 +159,6 @@ TEST_F(SampleTablesTest, KnownContactsAreFoundByTheirNumberAlone) {
   }
 }
 
-TEST_F(SampleTablesTest, CacheWalkGivesEveryLiveRow) {
-  std::string folder = Sub("walk");
-  CompanySummary made = GenerateCompany(folder, "a_", kRows, 13);
-  Session s;
-  Start(s, folder);
-  EXPECT_EQ(Get(s.CacheStart(), u"Records"), "-1");
-  uint64_t records = 0;
-  int switches = 0;
-  for (;;) {
-    Text answer = s.CacheRecord();
-    std::string result = Get(answer, u"Result");
-    if (result == "Ignore") {
-      ++switches;
-      continue;
-    }
-    if (result != "Success") {
-      EXPECT_EQ(result, "Eof");
-      break;
-    }
-    ++records;
-  }
-  s.CacheEnd();
-  EXPECT_EQ(switches, 1);
-  EXPECT_EQ(records, 2 * kRows - made.suppliers.deleted - made.customers.deleted);
-}
-
 TEST_F(SampleTablesTest, SameSeedSameBytesOtherSeedOtherRows) {
   struct Case {
     const char* label;
@@ -208,13 +183,12 @@ TEST_F(SampleTablesTest, SameSeedSameBytesOtherSeedOtherRows) {
 
 TEST_F(SampleTablesTest, StreamWriterValuesReadBack) {
   std::string folder = Sub("writer");
-  sample::DbfStreamWriter w;
-  sample::DbfStreamWriter::Options o;
-  o.version = 0x30;
-  o.buffer_bytes = 1;  // a flush after every row
+  tool::DbfStreamWriter w;
+  tool::DbfFormat format;
+  format.version = 0x30;
   w.Open(folder + "/t.dbf",
          {{"NAME", 'C', 12, 0, true}, {"AMOUNT", 'N', 9, 2, false}, {"DAY", 'D', 8, 0, true}, {"OK", 'L', 1, 0, false}},
-         o);
+         format, 1);  // a flush after every row
   w.BeginRow();
   w.SetText(0, "Acme Ltd and more");  // cut to the width
   w.SetNumber(1, -12.5);

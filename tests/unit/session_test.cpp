@@ -36,20 +36,6 @@ TEST_F(SessionTest, TheCountStopsAtItsLimitWithALoggedOverflow) {
   EXPECT_EQ(sys.Failures(), std::vector<std::string>{"Overflow @ plugin.Session.Init"});
 }
 
-TEST_F(SessionTest, FixedAnswersOfTheContract) {
-  Session s;
-  EXPECT_EQ(ToUtf8(s.Capabilities()),
-            "{Version=2.0}{Name=LedraII}{Description=Kestrin Ledra II}{Comments=}{Client=1}{Server=1}"
-            "{NeedContact=Show Contact,Sales processing,Order processing,Purchase orders}");
-  EXPECT_FALSE(s.Blocked());
-  EXPECT_EQ(s.Install(), u"");
-  EXPECT_EQ(s.Uninstall(), u"");
-  EXPECT_EQ(s.Initialize(u"", u"", nullptr), u"");
-  EXPECT_EQ(s.SetProperty(u"A", Var::Integer(1)), u"");
-  EXPECT_EQ(s.GetProperty(u"A"), u"");
-  EXPECT_EQ(s.Uninitialize(), u"");
-}
-
 TEST_F(SessionTest, CapabilitiesTakeTheVersionFromTheModule) {
   sys.platform.module.major = 3;
   sys.platform.module.minor = 12;

@@ -114,16 +114,6 @@ TEST_F(SettingsTest, ASecondInitializeRereadsTheSettings) {
   EXPECT_TRUE(s.use_customers());
 }
 
-TEST_F(SettingsTest, InstallAndUninitializeWorkersAnswerNothing) {
-  Session s;
-  s.Initialize(u"{DBFile=C:\\Acc\\DATA\\a_sname.dbf}", u"", nullptr);
-  EXPECT_EQ(U8(s.InstallReal()), "");
-  EXPECT_EQ(U8(s.UninitializeReal()), "");
-  EXPECT_TRUE(s.InitializeReal().IsEmpty());
-  EXPECT_EQ(U8(s.table_prefix()), "a_");
-  EXPECT_TRUE(sys.Failures().empty());
-}
-
 // MatchLastDigits: text or DWORD, the user's value before the machine's; 0 and
 // an absent value are off silently, anything else not from 6 to 15 is off and
 // logged once per Initialize.

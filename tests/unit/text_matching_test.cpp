@@ -18,65 +18,72 @@ class TextMatchingTest : public PlatformTest {};
 
 std::string U8(const Text& t) { return ToUtf8(t); }
 
-TEST_F(TextMatchingTest, DigitsOnly) {
+// The routines from text to text, each row one call.
+TEST_F(TextMatchingTest, TextToText) {
+  const auto digits = [](const Text& s) { return DigitsOnly(s, false); };
+  const auto dialling = [](const Text& s) { return DigitsOnly(s, true); };  // the format kept
+  const auto rid_star = [](const Text& s) { return RidStr(s, u"*"); };
+  const auto rid_ab = [](const Text& s) { return RidStr(s, u"ab"); };
   struct Row {
-    const char16_t* source;
-    bool keep_format;
+    Text (*routine)(const Text&);
+    const char* name;
+    Text source;
     const char16_t* expected;
   };
   const Row rows[] = {
-      {u"+44 (0)20 7946-0000", false, u"4402079460000"},
-      {u"+44 (0)20 7946-0000", true, u"+44 (0)20 79460000"},
+      {digits, "DigitsOnly", u"+44 (0)20 7946-0000", u"4402079460000"},
+      {dialling, "DigitsOnly kept", u"+44 (0)20 7946-0000", u"+44 (0)20 79460000"},
       // Leading blanks vanish, runs collapse, the trailing blank stays.
-      {u"  0161   496 ", true, u"0161 496 "},
-      {u"  0161   496 ", false, u"0161496"},
-      {u"(x)123", true, u")123"},
-      {u"(x)123", false, u"123"},
-      {u"*31#", false, u"*31#"},
-      {u"*31#", true, u"*31#"},
-      {u"", false, u""},
-      {u"", true, u""},
-      {u"1.5", false, u"15"},
-      {u"1.5", true, u"1.5"},
+      {dialling, "DigitsOnly kept", u"  0161   496 ", u"0161 496 "},
+      {digits, "DigitsOnly", u"  0161   496 ", u"0161496"},
+      {dialling, "DigitsOnly kept", u"(x)123", u")123"},
+      {digits, "DigitsOnly", u"(x)123", u"123"},
+      {digits, "DigitsOnly", u"*31#", u"*31#"},
+      {dialling, "DigitsOnly kept", u"*31#", u"*31#"},
+      {digits, "DigitsOnly", u"", u""},
+      {dialling, "DigitsOnly kept", u"", u""},
+      {digits, "DigitsOnly", u"1.5", u"15"},
+      {dialling, "DigitsOnly kept", u"1.5", u"1.5"},
       // A digit nine blanks on is inside the ten-character window...
-      {u"+         1", true, u"+ 1"},
+      {dialling, "DigitsOnly kept", u"+         1", u"+ 1"},
       // ...ten blanks on it is not, so the "+" goes.
-      {u"+          1", true, u"1"},
+      {dialling, "DigitsOnly kept", u"+          1", u"1"},
       // Punctuation before punctuation: only the one that a digit follows stays.
-      {u"(+44", true, u"+44"},
+      {dialling, "DigitsOnly kept", u"(+44", u"+44"},
       // Punctuation at the end has nothing after it.
-      {u"12.", true, u"12"},
+      {dialling, "DigitsOnly kept", u"12.", u"12"},
       // A tab is not a blank: it neither survives nor counts as a gap.
-      {u"01\t23", true, u"0123"},
-      {u"+\t1", true, u"1"},
+      {dialling, "DigitsOnly kept", u"01\t23", u"0123"},
+      {dialling, "DigitsOnly kept", u"+\t1", u"1"},
+      {WordsOnly, "WordsOnly", u"Smith & Sons, Ltd. ", u"SMITH,SONS,LTD"},
+      {WordsOnly, "WordsOnly", u"  Smith", u",SMITH"},
+      {WordsOnly, "WordsOnly", u"O'Brien", u"O,BRIEN"},
+      {WordsOnly, "WordsOnly", u"Caf\u00e9 24", u"CAF,24"},
+      {WordsOnly, "WordsOnly", u"", u""},
+      {WordsOnly, "WordsOnly", u"abc123", u"ABC123"},
+      {WordsOnly, "WordsOnly", u"a\tb", u"A,B"},
+      {WordsOnly, "WordsOnly", u"--", u""},
+      {WordsOnly, "WordsOnly", u"-a-", u",A"},
+      {WordsOnly, "WordsOnly", u"\u00c9clair", u",CLAIR"},
+      {rid_star, "RidStr *", u"**AB*C", u"ABC"},
+      {rid_star, "RidStr *", u"ABC", u"ABC"},
+      {rid_star, "RidStr *", u"", u""},
+      {rid_star, "RidStr *", u"***", u""},
+      // Cutting one occurrence joins a new one, which goes too.
+      {rid_ab, "RidStr ab", u"aabb", u""},
+      {rid_ab, "RidStr ab", u"xaabby", u"xy"},
+      {rid_ab, "RidStr ab", u"abab", u""},
+      {ZTrim, "ZTrim", Text(u"Path\0more", 9), u"Path"},
+      {ZTrim, "ZTrim", u"Path", u"Path"},
+      {ZTrim, "ZTrim", u"", u""},
+      {ZTrim, "ZTrim", u"\x1f" u"abc", u""},
+      {ZTrim, "ZTrim", u"A\tB", u"A"},
+      {ZTrim, "ZTrim", u"A B ", u"A B "},
+      {ZTrim, "ZTrim", u"A\x7f\u00e9", u"A\x7f\u00e9"},
   };
   for (const Row& r : rows) {
-    SCOPED_TRACE(U8(r.source) + (r.keep_format ? " keep" : " plain"));
-    EXPECT_EQ(U8(DigitsOnly(r.source, r.keep_format)), U8(r.expected));
-  }
-  EXPECT_TRUE(sys.Failures().empty());
-}
-
-TEST_F(TextMatchingTest, WordsOnly) {
-  struct Row {
-    const char16_t* source;
-    const char16_t* expected;
-  };
-  const Row rows[] = {
-      {u"Smith & Sons, Ltd. ", u"SMITH,SONS,LTD"},
-      {u"  Smith", u",SMITH"},
-      {u"O'Brien", u"O,BRIEN"},
-      {u"Caf\u00e9 24", u"CAF,24"},
-      {u"", u""},
-      {u"abc123", u"ABC123"},
-      {u"a\tb", u"A,B"},
-      {u"--", u""},
-      {u"-a-", u",A"},
-      {u"\u00c9clair", u",CLAIR"},
-  };
-  for (const Row& r : rows) {
-    SCOPED_TRACE(U8(r.source));
-    EXPECT_EQ(U8(WordsOnly(r.source)), U8(r.expected));
+    SCOPED_TRACE(std::string(r.name) + " of " + U8(r.source));
+    EXPECT_EQ(U8(r.routine(r.source)), U8(r.expected));
   }
   EXPECT_TRUE(sys.Failures().empty());
 }
@@ -106,81 +113,6 @@ TEST_F(TextMatchingTest, WordsMatch) {
   for (const Row& r : rows) {
     SCOPED_TRACE(U8(r.target) + " / " + U8(r.words));
     EXPECT_EQ(WordsMatch(r.target, r.words), r.expected);
-  }
-  EXPECT_TRUE(sys.Failures().empty());
-}
-
-TEST_F(TextMatchingTest, RidStr) {
-  struct Row {
-    const char16_t* source;
-    const char16_t* sub;
-    const char16_t* expected;
-  };
-  const Row rows[] = {
-      {u"**AB*C", u"*", u"ABC"},
-      {u"ABC", u"*", u"ABC"},
-      {u"", u"*", u""},
-      {u"***", u"*", u""},
-      // Cutting one occurrence joins a new one, which goes too.
-      {u"aabb", u"ab", u""},
-      {u"xaabby", u"ab", u"xy"},
-      {u"abab", u"ab", u""},
-  };
-  for (const Row& r : rows) {
-    SCOPED_TRACE(U8(r.source) + " - " + U8(r.sub));
-    EXPECT_EQ(U8(RidStr(r.source, r.sub)), U8(r.expected));
-  }
-  EXPECT_TRUE(sys.Failures().empty());
-}
-
-TEST_F(TextMatchingTest, Stuff) {
-  struct Row {
-    const char16_t* source;
-    int16_t pos;
-    int16_t length;
-    const char16_t* insert;
-    const char16_t* expected;
-  };
-  const Row rows[] = {
-      {u"ABCDEF", 3, 2, u"xy", u"ABxyEF"},
-      {u"ABCDEF", 1, 0, u"x", u"xABCDEF"},
-      {u"ABCDEF", 2, 1, u"", u"ACDEF"},
-      {u"ABCDEF", 7, 0, u"x", u"ABCDEFx"},
-      // Positions beyond the end give empty pieces.
-      {u"ABCDEF", 10, 2, u"x", u"ABCDEFx"},
-      {u"ABCDEF", 5, 10, u"", u"ABCD"},
-      {u"", 1, 5, u"xy", u"xy"},
-  };
-  for (const Row& r : rows) {
-    SCOPED_TRACE(U8(r.source) + " " + std::to_string(r.pos) + "," + std::to_string(r.length));
-    EXPECT_EQ(U8(Stuff(r.source, r.pos, r.length, r.insert)), U8(r.expected));
-  }
-  EXPECT_TRUE(sys.Failures().empty());
-}
-
-TEST_F(TextMatchingTest, StuffBeforeTheFirstPositionIsLoggedAndGivesNothing) {
-  EXPECT_EQ(U8(Stuff(u"ABC", 0, 1, u"x")), "");
-  ASSERT_EQ(sys.Failures().size(), 1u);
-  EXPECT_EQ(sys.Failures()[0], "Invalid procedure call or argument @ basGlobal.Stuff");
-}
-
-TEST_F(TextMatchingTest, ZTrim) {
-  struct Row {
-    Text source;
-    const char16_t* expected;
-  };
-  const Row rows[] = {
-      {Text(u"Path\0more", 9), u"Path"},
-      {u"Path", u"Path"},
-      {u"", u""},
-      {u"\x1f" u"abc", u""},
-      {u"A\tB", u"A"},
-      {u"A B ", u"A B "},
-      {u"A\x7f\u00e9", u"A\x7f\u00e9"},
-  };
-  for (const Row& r : rows) {
-    SCOPED_TRACE(U8(r.source));
-    EXPECT_EQ(U8(ZTrim(r.source)), U8(r.expected));
   }
   EXPECT_TRUE(sys.Failures().empty());
 }

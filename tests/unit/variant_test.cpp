@@ -107,91 +107,54 @@ TEST_F(TextFormTest, NullAndObjects) {
 
 class ConversionTest : public PlatformTest {};
 
-TEST_F(ConversionTest, CBool) {
+// CBool (true as 1) and CInt, which rounds half to even and checks the range.
+TEST_F(ConversionTest, CBoolAndCInt) {
+  using Routine = int (*)(const Var&);
+  const Routine bool_of = [](const Var& v) { return CBool(v) ? 1 : 0; };
+  const Routine integer_of = [](const Var& v) { return static_cast<int>(CInt(v)); };
   struct Case {
-    Var value;
-    bool want;
-    const char* failure;
-  };
-  const Case cases[] = {
-      {Var(), false, ""},
-      {Var::Integer(0), false, ""},
-      {Var::Integer(5), true, ""},
-      {Var::Double(-0.1), true, ""},
-      {Var::Boolean(true), true, ""},
-      {Var(u"True"), true, ""},
-      {Var(u"false"), false, ""},
-      {Var(u"TRUE"), true, ""},
-      {Var(u" 0 "), false, ""},
-      {Var(u"-1"), true, ""},
-      {Var(u"0.5"), true, ""},
-      {Var(u"yes"), false, "Type mismatch"},
-      {Var(u""), false, "Type mismatch"},
-      {Var::Null(), false, "Invalid use of Null"},
-  };
-  for (const auto& c : cases) {
-    const std::string where = ToUtf8(TextForm(c.value));
-    bool got = !c.want;
-    EXPECT_EQ(FailureOf([&] { got = CBool(c.value); }), c.failure) << where;
-    if (!*c.failure) {
-      EXPECT_EQ(got, c.want) << where;
-    }
-  }
-}
-
-TEST_F(ConversionTest, CIntRoundsHalfToEvenAndChecksTheRange) {
-  struct Case {
+    Routine routine;
     Var value;
     int want;
     const char* failure;
   };
   const Case cases[] = {
-      {Var::Double(2.5), 2, ""},
-      {Var::Double(3.5), 4, ""},
-      {Var::Double(-2.5), -2, ""},
-      {Var::Double(2.6), 3, ""},
-      {Var::Double(32767), 32767, ""},
-      {Var::Double(32767.4), 32767, ""},
-      {Var::Double(-32768), -32768, ""},
-      {Var::Double(-32768.5), -32768, ""},
-      {Var::Double(32767.5), 0, "Overflow"},
-      {Var::Long(32768), 0, "Overflow"},
-      {Var::Long(-32769), 0, "Overflow"},
-      {Var(u" 12 "), 12, ""},
-      {Var(u"abc"), 0, "Type mismatch"},
-      {Var::Boolean(true), -1, ""},
-      {Var(), 0, ""},
+      {bool_of, Var(), 0, ""},
+      {bool_of, Var::Integer(0), 0, ""},
+      {bool_of, Var::Integer(5), 1, ""},
+      {bool_of, Var::Double(-0.1), 1, ""},
+      {bool_of, Var::Boolean(true), 1, ""},
+      {bool_of, Var(u"True"), 1, ""},
+      {bool_of, Var(u"false"), 0, ""},
+      {bool_of, Var(u"TRUE"), 1, ""},
+      {bool_of, Var(u" 0 "), 0, ""},
+      {bool_of, Var(u"-1"), 1, ""},
+      {bool_of, Var(u"0.5"), 1, ""},
+      {bool_of, Var(u"yes"), 0, "Type mismatch"},
+      {bool_of, Var(u""), 0, "Type mismatch"},
+      {bool_of, Var::Null(), 0, "Invalid use of Null"},
+      {integer_of, Var::Double(2.5), 2, ""},
+      {integer_of, Var::Double(3.5), 4, ""},
+      {integer_of, Var::Double(-2.5), -2, ""},
+      {integer_of, Var::Double(2.6), 3, ""},
+      {integer_of, Var::Double(32767), 32767, ""},
+      {integer_of, Var::Double(32767.4), 32767, ""},
+      {integer_of, Var::Double(-32768), -32768, ""},
+      {integer_of, Var::Double(-32768.5), -32768, ""},
+      {integer_of, Var::Double(32767.5), 0, "Overflow"},
+      {integer_of, Var::Long(32768), 0, "Overflow"},
+      {integer_of, Var::Long(-32769), 0, "Overflow"},
+      {integer_of, Var(u" 12 "), 12, ""},
+      {integer_of, Var(u"abc"), 0, "Type mismatch"},
+      {integer_of, Var::Boolean(true), -1, ""},
+      {integer_of, Var(), 0, ""},
   };
   for (const auto& c : cases) {
-    const std::string where = ToUtf8(TextForm(c.value));
+    const std::string where = ToUtf8(TextForm(c.value)) + (c.routine == bool_of ? " CBool" : " CInt");
     int got = 999;
-    EXPECT_EQ(FailureOf([&] { got = CInt(c.value); }), c.failure) << where;
+    EXPECT_EQ(FailureOf([&] { got = c.routine(c.value); }), c.failure) << where;
     if (!*c.failure) {
       EXPECT_EQ(got, c.want) << where;
-    }
-  }
-}
-
-TEST_F(ConversionTest, CLngRoundsHalfToEvenAndChecksTheRange) {
-  struct Case {
-    double value;
-    long want;
-    const char* failure;
-  };
-  const Case cases[] = {
-      {0.5, 0, ""},
-      {1.5, 2, ""},
-      {-1.5, -2, ""},
-      {2147483647.0, 2147483647, ""},
-      {-2147483648.0, -2147483647L - 1, ""},
-      {2147483648.0, 0, "Overflow"},
-      {-2147483649.0, 0, "Overflow"},
-  };
-  for (const auto& c : cases) {
-    long got = 999;
-    EXPECT_EQ(FailureOf([&] { got = CLng(Var::Double(c.value)); }), c.failure) << c.value;
-    if (!*c.failure) {
-      EXPECT_EQ(got, c.want) << c.value;
     }
   }
 }

@@ -3,10 +3,10 @@
 # user overrides it (HKCU, 0: off), then removed: the host's answers follow.
 set -u
 top=$(cd "$(dirname "$0")/../.." && pwd)
-sample=$1
+sample=$1 script=$2  # last_digits.vbs joined after check.vbs
 winpath() { printf 'Z:%s' "$(printf '%s' "$1" | tr '/' '\\')"; }
 reg() { LEDRA_DLL=/nonexistent "$top/scripts/wine-run" reg "$@" >/dev/null 2>&1; }
-host() { "$top/scripts/wine-run" cscript //nologo "$(winpath "$top/tests/wine/last_digits.vbs")" "$(winpath "$sample")" "$1"; }
+host() { "$top/scripts/wine-run" cscript //nologo "$(winpath "$script")" "$(winpath "$sample")" "$1"; }
 clean() { reg delete 'HKLM\SOFTWARE\LedraII' /f; reg delete 'HKCU\Software\LedraII' /f; }
 trap clean EXIT
 fail=0

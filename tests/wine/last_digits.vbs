@@ -1,23 +1,7 @@
 ' Callers in international format, with MatchLastDigits as the test set it in
 ' the registry beforehand (9, or none): the answers a host gets.
-' Usage: cscript //nologo last_digits.vbs SAMPLE-FOLDER on|off
-Option Explicit
-On Error Resume Next
-Dim failures : failures = 0
-Sub Check(name, got, expected)
-  If Err.Number <> 0 Then
-    WScript.Echo "FAIL " & name & ": error " & Err.Number & " " & Err.Description
-    Err.Clear
-    failures = failures + 1
-  ElseIf got <> expected Then
-    WScript.Echo "FAIL " & name & ": got [" & got & "] expected [" & expected & "]"
-    failures = failures + 1
-  Else
-    WScript.Echo "ok   " & name
-  End If
-End Sub
-
-Dim s : Set s = CreateObject("plgLedraII.Session")
+' Usage: cscript //nologo last_digits.vbs SAMPLE-FOLDER on|off (joined after check.vbs)
+Dim s : Set s = NewSession()
 Dim found, international
 s.Initialize "{DBFile=" & WScript.Arguments(0) & "\a_sname.dbf}", "", Nothing
 Check "Load", s.Load(""), "{Result=Success}"
@@ -35,4 +19,4 @@ Next
 Check "national form", InStr(s.FindContact("{Tel=01234 567890}"), "{Id(S8)=pnACME01}") = 1, True
 Check "the echo keeps every digit", InStr(s.FindContact("{Tel=+44 1234 567890}"), "{Tel(S12)=441234567890}") > 0, True
 s.Unload : s.Uninitialize
-If failures = 0 Then WScript.Echo "all passed" Else WScript.Quit 1
+Finish

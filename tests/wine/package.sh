@@ -4,12 +4,13 @@
 # the registration it wrote, that registration is the one regsvr32 writes,
 # installing it again is harmless, a later version replaces it, and removal
 # takes every file and key away.
-# Usage: package.sh PACKAGE LATER-PACKAGE LATER-DLL SAMPLE-FOLDER [X86-PACKAGE]
+# Usage: package.sh PACKAGE LATER-PACKAGE LATER-DLL SAMPLE-FOLDER HOST-LOOKUP [X86-PACKAGE]
+# (HOST-LOOKUP: host_lookup.vbs joined after check.vbs)
 # (X86-PACKAGE, with the x64 ones: installed beside them, as on 64-bit Windows)
 # with LEDRA_ARCH and LEDRA_DLL (the tree's DLL, for regsvr32) set.
 set -u -o pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
-msi=$1 later_msi=$2 later_dll=$3 sample=$4 x86_msi=${5:-}
+msi=$1 later_msi=$2 later_dll=$3 sample=$4 host_lookup=$5 x86_msi=${6:-}
 arch=${LEDRA_ARCH:-x64}
 built_dll=${LEDRA_DLL:?LEDRA_DLL names the tree\'s DLL}
 pfx=$top/build/msiprefix-$arch
@@ -75,7 +76,7 @@ if [ "$arch" = x64 ]; then
     || ok "the class is not in the 32-bit view"
 fi
 
-lookup=$(pkg cscript //nologo "$(win "$top/tests/wine/host_lookup.vbs")" "$(win "$sample")")
+lookup=$(pkg cscript //nologo "$(win "$host_lookup")" "$(win "$sample")")
 if grep -q "all passed" <<<"$lookup" && ! grep -q "FAIL " <<<"$lookup"; then ok "the host identifies a caller"
 else bad "host lookup:"; sed 's/^/     /' <<<"$lookup"; fi
 
