@@ -53,6 +53,8 @@ float Win32Clock::Timer() const {
 
 uint32_t Win32Clock::TickCount() const { return GetTickCount(); }
 
+uint64_t Win32Clock::Milliseconds() const { return GetTickCount64(); }
+
 bool Win32Pump::HasPending() const { return HIWORD(GetQueueStatus(QS_ALLINPUT)) != 0; }
 
 void Win32Pump::DoEvents() {
@@ -184,6 +186,12 @@ bool Win32Files::FolderExists(const Text& folder) {
   return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+int64_t Win32Files::FileTimeNow() const {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  return static_cast<int64_t>((static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
+}
+
 Text Win32Files::Join(const Text& folder, const Text& name) const {
   if (folder.empty()) return name;
   if (folder.back() == u'\\' || folder.back() == u'/') return folder + name;
@@ -276,6 +284,7 @@ Platform& ThePlatform(HMODULE module) {
   static Win32Keyboard keyboard;
   static Win32Programs programs;
   static Win32Dialogs dialogs(module);
+  static Win32Threads threads;
   static Platform platform = [&] {
     Platform p;
     p.locale = &locale;
@@ -290,6 +299,7 @@ Platform& ThePlatform(HMODULE module) {
     p.keyboard = &keyboard;
     p.programs = &programs;
     p.dialogs = &dialogs;
+    p.threads = &threads;
     return p;
   }();
   return platform;
