@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "common/errors.h"
+#include "common/text_matching.h"
 #include "data/dbf_connection.h"
 
 namespace ledra::dbf {
@@ -213,7 +214,7 @@ void DbfResultSet::AppendDialling(const Text& column, Text& out) {
   char16_t* o = &out[start];
   for (size_t i = 0; i < n; ++i) {
     const uint8_t c = p[i];
-    if ((c >= '0' && c <= '9') || c == '*' || c == '#') *o++ = c;
+    if (IsDialling(c)) *o++ = c;
   }
   out.resize(static_cast<size_t>(o - out.data()));
 }
