@@ -9,6 +9,7 @@
 #include "com/registration_table.h"
 #include "com/session_object.h"
 #include "common/text.h"
+#include "data/search_keys.h"
 #include "platform/win32/win32_platform.h"
 
 namespace ledra::com {
@@ -137,7 +138,10 @@ extern "C" HRESULT __stdcall DllGetClassObject(REFCLSID clsid, REFIID riid, void
   return g_factory.QueryInterface(riid, out);
 }
 
-extern "C" HRESULT __stdcall DllCanUnloadNow() { return ModuleCount() == 0 ? S_OK : S_FALSE; }
+// The search keys' worker thread runs code of this DLL while it lives.
+extern "C" HRESULT __stdcall DllCanUnloadNow() {
+  return ModuleCount() == 0 && !ledra::SearchKeyWorkerRunning() ? S_OK : S_FALSE;
+}
 
 extern "C" HRESULT __stdcall DllRegisterServer() {
   const RegistrationValues v = OwnRegistrationValues();
