@@ -9,7 +9,7 @@ TSAN := build/tsan
 FUZZ_SECONDS ?= 300
 FUZZERS := vars dbf query search
 
-.PHONY: all deps native win32 win64 windows msi fuzzers tsan test wine-tests fuzz demo bench clean
+.PHONY: all deps native win32 win64 windows msi fuzzers tsan test test-x86 wine-tests fuzz demo bench clean
 
 all: native windows
 
@@ -49,11 +49,18 @@ tsan: deps
 
 # make test: the unit tests, the Wine tests, a short run of every fuzz
 # target over its seeds and saved crashers, and the thread stress test.
+# The Wine tests run x64 first, then x86 (in a VM where the kernel runs no
+# i386 programs), one after the other so the two never share the cores.
 test: native windows fuzzers tsan
 	cd $(NATIVE) && ctest --output-on-failure -j$(JOBS)
 	@scripts/wine-tests
 	cd $(FUZZ) && ctest --output-on-failure
 	cd $(TSAN) && ctest --output-on-failure
+
+# The x86 Wine tests alone: directly where the kernel runs i386 programs,
+# else (or with LEDRA_X86_VM=1) in the test VM (scripts/x86vm).
+test-x86: native win32
+	@scripts/wine-tests x86
 
 # make fuzz: every target for FUZZ_SECONDS (default 300) each.
 fuzz: fuzzers

@@ -164,8 +164,8 @@ double RawReadSeconds(const std::vector<std::string>& paths) {
 
 class CountingLog : public ledra::LogFile {
  public:
-  void AppendLine(const std::string& line) noexcept override {
-    if (lines++ < 5) std::fprintf(stderr, "log: %s\n", line.c_str());
+  void Append(const std::string& bytes, const Full&) noexcept override {
+    if (lines++ < 5) std::fprintf(stderr, "log: %s", bytes.c_str());
   }
   long lines = 0;
 };

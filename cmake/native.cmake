@@ -36,6 +36,12 @@ target_include_directories(unit_tests PRIVATE tests)
 target_link_libraries(unit_tests PRIVATE ledra_native GTest::gtest GTest::gtest_main)
 gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 60)
 
+# The x86 test VM's image cache: rebuilt when its package list or script
+# changes (a stand-in builder, no VM started).
+add_test(NAME x86vm_image_cache COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/x86vm-check image)
+set_tests_properties(x86vm_image_cache PROPERTIES TIMEOUT 60
+                     PASS_REGULAR_EXPRESSION "x86vm-check: all passed" FAIL_REGULAR_EXPRESSION "FAIL ")
+
 add_executable(ledra src/tool/ledra.cpp src/tool/main_native.cpp)
 target_link_libraries(ledra PRIVATE ledra_native)
 

@@ -19,18 +19,33 @@ function(add_vbs_test name script)
                        PASS_REGULAR_EXPRESSION "all passed" FAIL_REGULAR_EXPRESSION "FAIL ")
 endfunction()
 
+# A C++ host of the DLL: tests/wine/NAME.cpp with the interface's header and
+# IDs, and the system libraries (more may follow the name).
+function(add_wine_client name)
+  add_executable(${name} tests/wine/${name}.cpp ${GEN}/plgLedraII_i.c)
+  target_compile_definitions(${name} PRIVATE _WIN32_WINNT=0x0601)
+  target_include_directories(${name} PRIVATE ${GEN} ${CMAKE_SOURCE_DIR}/src)
+  add_dependencies(${name} typelib LedraII)
+  target_link_libraries(${name} PRIVATE ole32 oleaut32 uuid user32 gdi32 advapi32 ${ARGN} ${LEDRA_STATIC_RUNTIME})
+endfunction()
+
 foreach(client early_bound late_bound)
-  add_executable(${client} tests/wine/${client}.cpp)
-  target_include_directories(${client} PRIVATE ${GEN})
-  add_dependencies(${client} typelib LedraII)
-  target_link_libraries(${client} PRIVATE ole32 oleaut32 uuid ${LEDRA_STATIC_RUNTIME})
-  target_sources(${client} PRIVATE ${GEN}/plgLedraII_i.c)
+  add_wine_client(${client})
   add_test(NAME ${client} COMMAND ${client})
   set_tests_properties(${client} PROPERTIES ENVIRONMENT "LEDRA_DLL=${CMAKE_BINARY_DIR}/LedraII.dll" TIMEOUT 300)
 endforeach()
 
 add_vbs_test(host_session tests/wine/host_session.vbs)
-add_vbs_test(error_log tests/wine/error_log.vbs)
+# The log's layout, and its fallback where c:\fen.log cannot be written
+# (ledra.exe check names the file in use).
+wine_path(LEDRA_EXE_WIN ${CMAKE_BINARY_DIR}/ledra.exe)
+add_vbs_test(error_log tests/wine/error_log.vbs ${LEDRA_EXE_WIN})
+
+# Two processes logging at once, past the log's bound.
+add_executable(log_race tests/wine/log_race.cpp)
+target_link_libraries(log_race PRIVATE ledra_win32 oleaut32 ole32 advapi32 user32 version ${LEDRA_STATIC_RUNTIME})
+add_test(NAME log_race COMMAND log_race)
+set_tests_properties(log_race PROPERTIES TIMEOUT 300 PASS_REGULAR_EXPRESSION "all passed" FAIL_REGULAR_EXPRESSION "FAIL ")
 
 add_test(NAME registration COMMAND bash ${CMAKE_SOURCE_DIR}/tests/wine/registration.sh ${CMAKE_BINARY_DIR}/LedraII.dll)
 set_tests_properties(registration PROPERTIES TIMEOUT 300)
@@ -42,8 +57,14 @@ set(SAMPLE ${CMAKE_BINARY_DIR}/sample)
 add_test(NAME sample_data COMMAND ${LEDRA_NATIVE_DIR}/ledra-sample --out ${SAMPLE} --prefix a_ --rows 300 --seed 3)
 set_tests_properties(sample_data PROPERTIES FIXTURES_SETUP sample)
 
+# The same company elsewhere, without the sample contacts: a folder to move from.
+set(OTHER_SAMPLE ${CMAKE_BINARY_DIR}/other-sample)
+add_test(NAME other_sample_data COMMAND ${LEDRA_NATIVE_DIR}/ledra-sample --out ${OTHER_SAMPLE} --prefix a_ --rows 50 --seed 5 --no-known)
+set_tests_properties(other_sample_data PROPERTIES FIXTURES_SETUP sample)
+
 wine_path(SAMPLE_WIN ${SAMPLE})
-add_vbs_test(data_source tests/wine/data_source.vbs ${SAMPLE_WIN})
+wine_path(OTHER_SAMPLE_WIN ${OTHER_SAMPLE})
+add_vbs_test(data_source tests/wine/data_source.vbs ${SAMPLE_WIN} ${OTHER_SAMPLE_WIN})
 add_vbs_test(host_lookup tests/wine/host_lookup.vbs ${SAMPLE_WIN})
 add_test(NAME same_answers COMMAND bash ${CMAKE_SOURCE_DIR}/tests/wine/same_answers.sh ${LEDRA_NATIVE_DIR}/ledra ${SAMPLE})
 set_tests_properties(same_answers PROPERTIES TIMEOUT 300 ENVIRONMENT "LEDRA_DLL=${CMAKE_BINARY_DIR}/LedraII.dll")
@@ -63,11 +84,7 @@ set_tests_properties(ledra_exe PROPERTIES FIXTURES_REQUIRED sample TIMEOUT 300 D
 set(LARGE_SAMPLE ${CMAKE_BINARY_DIR}/large-sample)
 add_test(NAME large_sample_data COMMAND ${LEDRA_NATIVE_DIR}/ledra-sample --out ${LARGE_SAMPLE} --prefix a_ --rows 150000 --seed 11)
 set_tests_properties(large_sample_data PROPERTIES FIXTURES_SETUP large_sample)
-add_executable(yield_during_scan tests/wine/yield_during_scan.cpp ${GEN}/plgLedraII_i.c)
-target_compile_definitions(yield_during_scan PRIVATE _WIN32_WINNT=0x0601)
-target_include_directories(yield_during_scan PRIVATE ${GEN})
-add_dependencies(yield_during_scan typelib LedraII)
-target_link_libraries(yield_during_scan PRIVATE ole32 oleaut32 uuid user32 advapi32 ${LEDRA_STATIC_RUNTIME})
+add_wine_client(yield_during_scan)
 wine_path(LARGE_SAMPLE_WIN ${LARGE_SAMPLE})
 add_test(NAME yield_during_scan COMMAND yield_during_scan ${LARGE_SAMPLE_WIN})
 set_tests_properties(yield_during_scan PROPERTIES FIXTURES_REQUIRED large_sample TIMEOUT 300 DEPENDS ledra_exe
@@ -75,11 +92,8 @@ set_tests_properties(yield_during_scan PROPERTIES FIXTURES_REQUIRED large_sample
 
 # 2,000 calls and more in one host process: the handle count and private
 # bytes stay flat, and an unfinished cache walk holds no table.
-add_executable(leak_test tests/wine/leak_test.cpp ${GEN}/plgLedraII_i.c)
-target_compile_definitions(leak_test PRIVATE _WIN32_WINNT=0x0601 PSAPI_VERSION=2)
-target_include_directories(leak_test PRIVATE ${GEN})
-add_dependencies(leak_test typelib LedraII)
-target_link_libraries(leak_test PRIVATE ole32 oleaut32 uuid advapi32 psapi ${LEDRA_STATIC_RUNTIME})
+add_wine_client(leak_test psapi)
+target_compile_definitions(leak_test PRIVATE PSAPI_VERSION=2)
 add_test(NAME leak_test COMMAND leak_test ${SAMPLE_WIN})
 set_tests_properties(leak_test PROPERTIES FIXTURES_REQUIRED sample TIMEOUT 300 DEPENDS ledra_exe
                      ENVIRONMENT "LEDRA_DLL=${CMAKE_BINARY_DIR}/LedraII.dll"
@@ -101,22 +115,17 @@ set_tests_properties(fresh_keys PROPERTIES FIXTURES_REQUIRED sample TIMEOUT 300 
 add_executable(ledra_standin tests/wine/ledra_standin.cpp)
 set_target_properties(ledra_standin PROPERTIES OUTPUT_NAME Ledra RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/standin)
 target_link_libraries(ledra_standin PRIVATE user32 ${LEDRA_STATIC_RUNTIME})
-add_executable(screen_pop tests/wine/screen_pop.cpp ${GEN}/plgLedraII_i.c)
-target_include_directories(screen_pop PRIVATE ${GEN})
-add_dependencies(screen_pop typelib LedraII ledra_standin)
-target_link_libraries(screen_pop PRIVATE ole32 oleaut32 uuid user32 ${LEDRA_STATIC_RUNTIME})
+add_wine_client(screen_pop)
+add_dependencies(screen_pop ledra_standin)
 wine_path(STANDIN_WIN ${CMAKE_BINARY_DIR}/standin)
 add_test(NAME screen_pop COMMAND screen_pop ${STANDIN_WIN})
 set_tests_properties(screen_pop PROPERTIES TIMEOUT 300 PASS_REGULAR_EXPRESSION "all passed" FAIL_REGULAR_EXPRESSION "FAIL "
                      ENVIRONMENT "LEDRA_DLL=${CMAKE_BINARY_DIR}/LedraII.dll;WINE_RUN_TIMEOUT=240")
 
-# The settings dialogs driven from a second thread, and the settings cycle
-# into the sample company's folder; screenshots land in the tree's dialogs/.
-add_executable(dialogs_driver tests/wine/dialogs_driver.cpp ${GEN}/plgLedraII_i.c)
-target_compile_definitions(dialogs_driver PRIVATE UNICODE _UNICODE _WIN32_WINNT=0x0601)
-target_include_directories(dialogs_driver PRIVATE ${GEN} ${CMAKE_SOURCE_DIR}/src)
-add_dependencies(dialogs_driver typelib LedraII)
-target_link_libraries(dialogs_driver PRIVATE ole32 oleaut32 uuid user32 gdi32 advapi32 ${LEDRA_STATIC_RUNTIME})
+# The settings dialogs driven from a second thread, the settings cycle into
+# the sample company's folder, and a host with windows of its own whose
+# messages arrive while a dialog is up; screenshots land in the tree's dialogs/.
+add_wine_client(dialogs_driver)
 add_test(NAME dialogs COMMAND bash ${CMAKE_SOURCE_DIR}/tests/wine/dialogs.sh $<TARGET_FILE:dialogs_driver>
                               ${SAMPLE_WIN} ${CMAKE_BINARY_DIR}/dialogs)
 set_tests_properties(dialogs PROPERTIES FIXTURES_REQUIRED sample TIMEOUT 300 PASS_REGULAR_EXPRESSION "all passed"

@@ -12,4 +12,8 @@ namespace ledra {
 // the first window that is missing.
 void PopLedra(const Text& contact_type, const Text& account, const Text& action);
 
+// Forgets that this process started Ledra II, as if it never had (tests
+// begin from there).
+void ForgetLedraStart();
+
 }  // namespace ledra

@@ -26,15 +26,16 @@ bool Matches(const Text& text, const Text& pattern, Match mode) {
 }
 
 // Visits parent's direct children, or all top-level windows from the top of
-// the foreground window's level, and answers the first that read() matches.
+// the foreground window's level, and answers the first of the process (any,
+// for 0) that read() matches.
 template <class Read>
-Desktop::Window Walk(Desktop::Window parent, const Text& pattern, Match mode, Read read) {
+Desktop::Window Walk(Desktop::Window parent, uint32_t process, const Text& pattern, Match mode, Read read) {
   Desktop* d = Sys().desktop;
   if (!d) return 0;
   Desktop::Window w = parent != 0 ? d->GetWindow(parent, Desktop::kChild)
                                   : d->GetWindow(d->ForegroundWindow(), Desktop::kFirst);
   while (w != 0) {
-    if (Matches(Sys().locale->FromAnsi(read(*d, w)), pattern, mode)) return w;
+    if ((process == 0 || d->WindowProcess(w) == process) && Matches(read(*d, w), pattern, mode)) return w;
     w = d->GetWindow(w, Desktop::kNext);
   }
   return 0;
@@ -48,35 +49,39 @@ void IdleUpTo(uint32_t ms) {
 
 }  // namespace
 
-Desktop::Window FindWindowTitle(const Text& title, Desktop::Window parent) {
+Desktop::Window FindWindowTitle(const Text& title, Desktop::Window parent, uint32_t process) {
   Procedure proc(u" @ basGlobal.FindWindowTitle");
   Desktop::Window found = 0;
   proc.Step([&] {
     Match mode = title.find(u'*') != Text::npos ? Match::Contains : Match::Prefix;
     Text pattern = UCase(RidStr(title, u"*"));
-    found = Walk(parent, pattern, mode, [](Desktop& d, Desktop::Window w) { return d.WindowText(w, kTextCount); });
+    found = Walk(parent, process, pattern, mode,
+                 [](Desktop& d, Desktop::Window w) { return d.WindowText(w, kTextCount); });
   });
   return found;
 }
 
-Desktop::Window FindWindowClassEx(const Text& class_name, Desktop::Window parent) {
+Desktop::Window FindWindowClassEx(const Text& class_name, Desktop::Window parent, uint32_t process) {
   Procedure proc(u" @ basGlobal.FindWindowClassEx");
   Desktop::Window found = 0;
   proc.Step([&] {
     Text pattern = UCase(class_name);
-    found = Walk(parent, pattern, Match::Prefix, [](Desktop& d, Desktop::Window w) { return d.ClassName(w, kTextCount); });
+    found = Walk(parent, process, pattern, Match::Prefix,
+                 [](Desktop& d, Desktop::Window w) { return d.ClassName(w, kTextCount); });
   });
   return found;
 }
 
-Desktop::Window FindWindowWait(const Text& title, const Text& class_name, float timeout, Desktop::Window parent) {
+Desktop::Window FindWindowWait(const Text& title, const Text& class_name, float timeout, Desktop::Window parent,
+                               uint32_t process) {
   Procedure proc(u"  @  FindWindowWait");
   Desktop::Window found = 0;
   proc.Step([&] {
     // A tick count, unlike seconds of the day, does not restart at midnight.
     uint32_t start = Sys().clock->TickCount();
     while (static_cast<float>(ElapsedMs(start)) / 1000.0f < timeout) {
-      Desktop::Window w = class_name.empty() ? FindWindowTitle(title, parent) : FindWindowClassEx(class_name, parent);
+      Desktop::Window w = class_name.empty() ? FindWindowTitle(title, parent, process)
+                                             : FindWindowClassEx(class_name, parent, process);
       // Only a handle positive as a 32-bit number counts as found.
       if (static_cast<int32_t>(static_cast<uint32_t>(w)) > 0) {
         found = w;

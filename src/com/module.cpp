@@ -18,8 +18,9 @@ namespace {
 
 HMODULE g_module = nullptr;
 LONG g_count = 0;
+// Loaded on first use and kept while anything of the module lives.
 ITypeLib* g_typelib = nullptr;
-CRITICAL_SECTION g_typelib_lock;
+SRWLOCK g_typelib_lock = SRWLOCK_INIT;
 
 std::wstring ModulePath() {
   wchar_t path[MAX_PATH + 1] = {0};
@@ -66,6 +67,7 @@ class ClassFactory : public IClassFactory {
     if (!out) return E_POINTER;
     *out = nullptr;
     if (outer) return CLASS_E_NOAGGREGATION;
+    UsePlatform();
     SessionObject* obj = nullptr;
     try {
       obj = new SessionObject();
@@ -105,28 +107,46 @@ void ModuleAddRef() { InterlockedIncrement(&g_count); }
 void ModuleRelease() { InterlockedDecrement(&g_count); }
 LONG ModuleCount() { return g_count; }
 
+void UsePlatform() {
+  // Made on the first object, outside the loader lock: reading the version
+  // resource loads libraries.
+  static const bool made = (ledra::SetPlatform(&ledra::win32::ThePlatform(g_module)), true);
+  (void)made;
+}
+
 HRESULT SessionTypeInfo(ITypeInfo** info) {
-  EnterCriticalSection(&g_typelib_lock);
+  AcquireSRWLockExclusive(&g_typelib_lock);
   HRESULT hr = S_OK;
   if (!g_typelib) hr = LoadOwnTypeLib(&g_typelib);
   if (SUCCEEDED(hr)) hr = g_typelib->GetTypeInfoOfGuid(IID__Session, info);
-  LeaveCriticalSection(&g_typelib_lock);
+  ReleaseSRWLockExclusive(&g_typelib_lock);
   return hr;
 }
+
+namespace {
+
+// Type information handed out keeps its own reference to the library.
+void ReleaseTypeLib() {
+  AcquireSRWLockExclusive(&g_typelib_lock);
+  ITypeLib* lib = g_typelib;
+  g_typelib = nullptr;
+  ReleaseSRWLockExclusive(&g_typelib_lock);
+  if (lib) lib->Release();
+}
+
+}  // namespace
 
 }  // namespace ledra::com
 
 using namespace ledra::com;
 
+// Under the loader lock nothing is made and nothing released: the platform
+// and the type library come on first use, and at process exit the system
+// takes back what is left.
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   if (reason == DLL_PROCESS_ATTACH) {
     g_module = instance;
-    InitializeCriticalSection(&g_typelib_lock);
-    ledra::SetPlatform(&ledra::win32::ThePlatform(instance));
-  } else if (reason == DLL_PROCESS_DETACH) {
-    if (g_typelib) g_typelib->Release();
-    g_typelib = nullptr;
-    DeleteCriticalSection(&g_typelib_lock);
+    DisableThreadLibraryCalls(instance);
   }
   return TRUE;
 }
@@ -138,9 +158,12 @@ extern "C" HRESULT __stdcall DllGetClassObject(REFCLSID clsid, REFIID riid, void
   return g_factory.QueryInterface(riid, out);
 }
 
-// The search keys' worker thread runs code of this DLL while it lives.
 extern "C" HRESULT __stdcall DllCanUnloadNow() {
-  return ModuleCount() == 0 && !ledra::SearchKeyWorkerRunning() ? S_OK : S_FALSE;
+  // Live objects, server locks, calls still running and the search keys'
+  // worker thread (it runs code of this DLL while it lives) hold the module.
+  if (ModuleCount() != 0 || ledra::SearchKeyWorkerRunning()) return S_FALSE;
+  ReleaseTypeLib();
+  return S_OK;
 }
 
 extern "C" HRESULT __stdcall DllRegisterServer() {

@@ -10,5 +10,7 @@ HMODULE ModuleHandle();
 void ModuleAddRef();
 void ModuleRelease();
 LONG ModuleCount();
+// The platform the core runs on, set up on first use.
+void UsePlatform();
 
 }  // namespace ledra::com

@@ -1,5 +1,6 @@
 #include "com/session_object.h"
 
+#include <new>
 #include <vector>
 
 #include "com/com_convert.h"
@@ -10,13 +11,38 @@ namespace ledra::com {
 
 namespace {
 
+Text In(const BSTR* b) { return b ? FromBstr(*b) : Text(); }
+
+}  // namespace
+
+// A call in progress holds its object and the module: a host may release the
+// Session from a message handled inside the call (a search letting messages
+// through, a wait, a dialog), and the object goes only once the call is over.
+class SessionObject::Running {
+ public:
+  explicit Running(SessionObject* o) : o_(o) {
+    o_->AddRef();
+    ModuleAddRef();
+  }
+  ~Running() {
+    ModuleRelease();
+    o_->Release();
+  }
+  Running(const Running&) = delete;
+  Running& operator=(const Running&) = delete;
+
+ private:
+  SessionObject* o_;
+};
+
 // Runs one method of the core and hands its answer back as a BSTR. The core
 // never throws; this is the last guard so that nothing can cross the
 // interface even when memory runs out in the conversion itself.
 template <class F>
-HRESULT Answer(BSTR* result, const char16_t* label, F&& body) noexcept {
+HRESULT SessionObject::Answer(BSTR* result, const char16_t* label, F&& body) noexcept {
   if (!result) return E_POINTER;
   *result = nullptr;
+  Running running(this);
   try {
     *result = ToBstr(body());
     return *result ? S_OK : E_OUTOFMEMORY;
@@ -26,10 +52,6 @@ HRESULT Answer(BSTR* result, const char16_t* label, F&& body) noexcept {
     return S_OK;
   }
 }
-
-Text In(const BSTR* b) { return b ? FromBstr(*b) : Text(); }
-
-}  // namespace
 
 SessionObject::SessionObject() { ModuleAddRef(); }
 SessionObject::~SessionObject() { ModuleRelease(); }
@@ -101,27 +123,57 @@ bool ParamTypes(ITypeInfo* ti, DISPID id, std::vector<TYPEDESC>* types) {
 
 }  // namespace
 
-// Script hosts pass their variables by reference as VARIANT*, and literals
-// by value, where a by-reference BSTR, VARIANT_BOOL or IDispatch* is
-// declared. The dispatcher of the type library accepts neither, so each such
-// argument is re-pointed at a value of the declared type. Methods never
-// change their by-reference arguments, so nothing needs copying back.
+// Nothing is thrown past the dispatcher: memory that runs out while the
+// arguments are prepared answers E_OUTOFMEMORY, anything else
+// DISP_E_EXCEPTION with its description.
 HRESULT SessionObject::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params,
                               VARIANT* result, EXCEPINFO* excep, UINT* arg_err) {
   if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+  Running running(this);
   ITypeInfo* ti = nullptr;
   HRESULT hr = SessionTypeInfo(&ti);
   if (FAILED(hr)) return hr;
+  std::vector<VARIANT> temps;
+  try {
+    hr = Dispatch(ti, id, flags, params, result, excep, arg_err, &temps);
+  } catch (const std::bad_alloc&) {
+    hr = E_OUTOFMEMORY;
+  } catch (...) {
+    hr = DISP_E_EXCEPTION;
+    try {
+      const Text description = DescribeCurrentException();
+      Procedure(u" @ plugin.Session.Invoke").Log(description);
+      if (excep) {
+        *excep = EXCEPINFO{};
+        excep->scode = E_UNEXPECTED;
+        excep->bstrSource = SysAllocString(L"plgLedraII.Session");
+        excep->bstrDescription = ToBstr(description);
+      }
+    } catch (...) {
+      // Not even the description fits: the code alone says it.
+    }
+  }
+  for (auto& t : temps) VariantClear(&t);
+  ti->Release();
+  return hr;
+}
 
+// Script hosts pass their variables by reference as VARIANT*, and literals
+// by value, where a by-reference BSTR, VARIANT_BOOL or IDispatch* is
+// declared. The dispatcher of the type library accepts neither, so each such
+// argument is re-pointed at a value of the declared type (kept in temps,
+// which the caller clears). Methods never change their by-reference
+// arguments, so nothing needs copying back.
+HRESULT SessionObject::Dispatch(ITypeInfo* ti, DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result,
+                                EXCEPINFO* excep, UINT* arg_err, std::vector<VARIANT>* temps_out) {
   std::vector<TYPEDESC> types;
   DISPPARAMS call = params ? *params : DISPPARAMS{nullptr, nullptr, 0, 0};
   std::vector<VARIANT> args;
-  std::vector<VARIANT> temps;
+  std::vector<VARIANT>& temps = *temps_out;
   if (params && params->cArgs > 0 && params->cNamedArgs == 0 && ParamTypes(ti, id, &types) &&
       types.size() == params->cArgs) {
     args.assign(params->rgvarg, params->rgvarg + params->cArgs);
-    temps.resize(params->cArgs);
-    for (auto& t : temps) VariantInit(&t);
+    temps.resize(params->cArgs);  // VT_EMPTY each
     for (UINT i = 0; i < params->cArgs; ++i) {
       const TYPEDESC& td = types[params->cArgs - 1 - i];  // arguments come last-first
       if (td.vt != VT_PTR || !td.lptdesc) continue;
@@ -166,10 +218,7 @@ HRESULT SessionObject::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARA
     }
     call.rgvarg = args.data();
   }
-  hr = DispInvoke(static_cast<_Session*>(this), ti, id, flags, &call, result, excep, arg_err);
-  for (auto& t : temps) VariantClear(&t);
-  ti->Release();
-  return hr;
+  return DispInvoke(static_cast<_Session*>(this), ti, id, flags, &call, result, excep, arg_err);
 }
 
 HRESULT SessionObject::Install(BSTR* result) {
@@ -220,6 +269,7 @@ HRESULT SessionObject::Capabilities(BSTR* result) {
 }
 HRESULT SessionObject::Blocked(VARIANT_BOOL* result) {
   if (!result) return E_POINTER;
+  Running running(this);
   *result = core_.Blocked() ? VARIANT_TRUE : VARIANT_FALSE;
   return S_OK;
 }
@@ -232,6 +282,7 @@ HRESULT SessionObject::UninitializeReal(BSTR* result) {
 HRESULT SessionObject::InitializeReal(VARIANT* result) {
   if (!result) return E_POINTER;
   VariantInit(result);
+  Running running(this);
   try {
     return ToVariant(core_.InitializeReal(), result);
   } catch (...) {
@@ -250,6 +301,7 @@ HRESULT SessionObject::FindReal(BSTR rd, BSTR* result) {
 }
 HRESULT SessionObject::CheckRunning(VARIANT_BOOL* start, VARIANT_BOOL* result) {
   if (!result) return E_POINTER;
+  Running running(this);
   try {
     *result = core_.CheckRunning(start && *start != VARIANT_FALSE) ? VARIANT_TRUE : VARIANT_FALSE;
   } catch (...) {

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <vector>
+
 #include "plgLedraII.h"
 #include "session/session.h"
 
@@ -57,6 +59,12 @@ class SessionObject : public _Session {
   HRESULT STDMETHODCALLTYPE GetProperty(BSTR* prop, BSTR* result) override;
 
  private:
+  class Running;
+  template <class F>
+  HRESULT Answer(BSTR* result, const char16_t* label, F&& body) noexcept;
+  HRESULT Dispatch(ITypeInfo* ti, DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* excep,
+                   UINT* arg_err, std::vector<VARIANT>* temps);
+
   LONG refs_ = 1;
   Session core_;
 };

@@ -7,6 +7,8 @@
 // thrown past a Procedure, so nothing crosses the COM boundary.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <exception>
 #include <utility>
 
@@ -48,7 +50,23 @@ struct Failure : std::exception {
 // Appends one line to the error log: application name, " - ", local date and
 // time, "   ", " @ ", then Text. Never fails; two harmless runtime messages
 // are not written at all.
+//
+// The log stays small. The same text again within a minute of its line is
+// left out and counted; the next line of that text after the minute ends
+// with "(the line above repeated N times)". A log file that would pass
+// kLogRollAt bytes is rolled over to its ".1" name first (so the two files
+// hold at most twice that), and a text is cut to kLogTextMax characters.
 void LogError(const Text& text);
+
+constexpr uint64_t kLogRollAt = 1024 * 1024;
+constexpr size_t kLogTextMax = 4096;
+constexpr uint32_t kLogRepeatMs = 60 * 1000;
+
+// Writes what the log still owes: for each text whose repeats were left
+// out, its last repeat, with its own time and the count of the others.
+// all: every such text (the process or its platform is going), else those
+// whose minute has passed. The repeat counts are per process.
+void LogLeftOutRepeats(bool all);
 
 // The description of whatever a step threw.
 Text DescribeCurrentException() noexcept;

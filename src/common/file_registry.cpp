@@ -1,6 +1,7 @@
 #include "common/file_registry.h"
 
 #include <string>
+#include <vector>
 
 #include "common/errors.h"
 #include "common/platform.h"
@@ -32,6 +33,8 @@ Text FilePath(const Text& path) {
 namespace {
 
 constexpr long kNotFound = 2;
+// A text value is read into 2000 bytes: 999 UTF-16 characters and the zero.
+constexpr uint32_t kTextBytes = 2000;
 
 // What a text read falls back to: the default's text form, or "".
 Var TextDefault(const std::optional<Var>& def) {
@@ -40,7 +43,8 @@ Var TextDefault(const std::optional<Var>& def) {
 
 }  // namespace
 
-Var RegistryGet(const Text& key_path, const Text& value_name, const std::optional<Var>& def, uint32_t root) {
+Var RegistryGet(const Text& key_path, const Text& value_name, const std::optional<Var>& def, uint32_t root,
+                Registry::View view) {
   Procedure proc(u" @ basGlobal.RegistryGet");
   Var result;
   Registry* reg = Sys().registry;
@@ -49,7 +53,7 @@ Var RegistryGet(const Text& key_path, const Text& value_name, const std::optiona
   long opened = -1;
   proc.Step([&] {
     // A platform without a registry has none of the keys.
-    opened = reg ? reg->OpenKey(hive, key_path, &key) : kNotFound;
+    opened = reg ? reg->OpenKey(hive, key_path, &key, view) : kNotFound;
   });
 
   if (opened == kNotFound) {
@@ -68,13 +72,21 @@ Var RegistryGet(const Text& key_path, const Text& value_name, const std::optiona
     });
   } else {
     proc.Step([&] {
-      // Blank filler two bytes past the size given, as the value is trimmed
-      // of trailing blanks before it is cut at its terminating zero.
-      std::string buffer(2002, ' ');
+      // Blank filler past the size given, as the value is trimmed of
+      // trailing blanks before it is cut at its terminating zero.
+      std::vector<uint8_t> buffer(kTextBytes + 2);
+      for (size_t i = 0; i < buffer.size(); i += 2) buffer[i] = ' ';
       uint32_t type = 0;
-      uint32_t size = 2000;
-      long rc = reg->QueryValue(key, value_name, &type, reinterpret_cast<uint8_t*>(&buffer[0]), &size);
-      result = rc == 0 ? Var(ZTrim(RTrim(Sys().locale->FromAnsi(buffer)))) : TextDefault(def);
+      uint32_t size = kTextBytes;
+      long rc = reg->QueryValue(key, value_name, &type, buffer.data(), &size);
+      if (rc != 0) {
+        result = TextDefault(def);
+        return;
+      }
+      Text text;
+      for (size_t i = 0; i < buffer.size(); i += 2) text += static_cast<char16_t>(buffer[i] | buffer[i + 1] << 8);
+      text = ZTrim(RTrim(text));
+      result = Var(type == Registry::kExpandText ? reg->ExpandEnvironment(text) : text);
     });
   }
 
@@ -83,6 +95,22 @@ Var RegistryGet(const Text& key_path, const Text& value_name, const std::optiona
     if (reg) reg->CloseKey(key);
   });
   return result;
+}
+
+Text LedraFolder() {
+  // The views in the order read; a 32-bit process sees only the 32-bit one.
+  const bool wide_process = sizeof(void*) == 8;
+  Text folder;
+  for (Registry::View view : {Registry::View::Bits32, Registry::View::Bits64}) {
+    if (view == Registry::View::Bits64 && !wide_process) break;
+    folder = Trim(TextForm(RegistryGet(kLedraKey, kLedraPathValue, std::nullopt, 0, view)));
+    if (!folder.empty()) break;
+  }
+  if (folder.size() >= 2 && folder.front() == u'"' && folder.back() == u'"') {
+    folder = Trim(folder.substr(1, folder.size() - 2));
+  }
+  while (!folder.empty() && (folder.back() == u'\\' || folder.back() == u'/')) folder.pop_back();
+  return folder;
 }
 
 }  // namespace ledra

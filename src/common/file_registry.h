@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "common/platform.h"
 #include "common/text.h"
 #include "common/variant.h"
 
@@ -21,8 +22,15 @@ Text FilePath(const Text& path);
 
 // A registry value as text (or a 32-bit number when the default is a whole
 // number); the default, or "", when the key or the value is missing. A root
-// of 0 means HKEY_LOCAL_MACHINE.
+// of 0 means HKEY_LOCAL_MACHINE. A REG_EXPAND_SZ text comes expanded.
 Var RegistryGet(const Text& key_path, const Text& value_name,
-                const std::optional<Var>& def = std::nullopt, uint32_t root = 0);
+                const std::optional<Var>& def = std::nullopt, uint32_t root = 0,
+                Registry::View view = Registry::View::Own);
+
+// The accounting application's installation folder from "PathToLedra", as
+// a path: expanded, without surrounding quotes or a final ""; "" when it is
+// not set. The application is a 32-bit program: a 64-bit process reads the
+// 32-bit view first, then its own.
+Text LedraFolder();
 
 }  // namespace ledra

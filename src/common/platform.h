@@ -39,12 +39,21 @@ class Locale {
   virtual Text Decode(uint32_t codepage, const char* bytes, size_t n) const = 0;
 };
 
+// The error log's file. Every append opens it, writes and closes it again,
+// with other writers (threads and other processes) kept out meanwhile.
 class LogFile {
  public:
+  // Whether a file of this size must be rolled before the bytes go in.
+  using Full = std::function<bool(uint64_t size)>;
+
   virtual ~LogFile() = default;
-  // Opens for append (creating it), writes the ANSI bytes and CR LF, closes.
-  // Failures are swallowed: a lost line has no other effect.
-  virtual void AppendLine(const std::string& ansi) noexcept = 0;
+  // Appends bytes (whole lines, each ended by CR LF). When full(size) says
+  // so, the file is first renamed to its ".1" name beside it, replacing an
+  // older one, and a new file started; never while other writers could not
+  // be kept out. Failures are swallowed: a lost line has no other effect.
+  virtual void Append(const std::string& bytes, const Full& full) noexcept = 0;
+  // The file that lines go to now; "" where the log is no file.
+  virtual Text Path() { return Text(); }
 };
 
 class Clock {
@@ -71,24 +80,37 @@ class MessagePump {
   virtual void WaitForMessages(uint32_t max_ms) = 0;
 };
 
-// The registry calls of advapi32, ANSI variants; results are Win32 codes
-// (0 success, 2 not found).
+// The registry calls of advapi32, wide-character variants; results are Win32
+// codes (0 success, 2 not found). Roots are the predefined keys' 32-bit
+// numbers; the platform widens them to its handles.
 class Registry {
  public:
   using Key = uintptr_t;
   static constexpr uint32_t kClassesRoot = 0x80000000u;
   static constexpr uint32_t kCurrentUser = 0x80000001u;
   static constexpr uint32_t kLocalMachine = 0x80000002u;
+  static constexpr uint32_t kText = 1;        // REG_SZ
+  static constexpr uint32_t kExpandText = 2;  // REG_EXPAND_SZ: holds %VARIABLES%
+  // Which registry a key is read from on 64-bit Windows: the process's own,
+  // the one 32-bit programs see (WOW6432Node) or the 64-bit one.
+  enum class View { Own, Bits32, Bits64 };
 
   virtual ~Registry() = default;
-  virtual long OpenKey(uint32_t root, const Text& subkey, Key* key) = 0;
-  // RegQueryValueExA: copies at most *size bytes into data, sets *size.
+  // RegOpenKeyExW for reading, in the view given.
+  virtual long OpenKey(uint32_t root, const Text& subkey, Key* key, View view = View::Own) = 0;
+  // RegQueryValueExW: copies at most *size bytes into data, sets *size. Text
+  // values are UTF-16 (RegistryText reads them).
   virtual long QueryValue(Key key, const Text& name, uint32_t* type, uint8_t* data, uint32_t* size) = 0;
   virtual long CloseKey(Key key) = 0;
   virtual long DeleteKey(uint32_t root, const Text& subkey) = 0;
   // Creates the key path as needed and writes a text value (REG_SZ).
   virtual long SetText(uint32_t root, const Text& subkey, const Text& name, const Text& value) = 0;
+  // ExpandEnvironmentStringsW, for REG_EXPAND_SZ values.
+  virtual Text ExpandEnvironment(const Text& s) const = 0;
 };
+
+// A text value as QueryValue gives it (UTF-16), up to its first zero.
+Text RegistryText(const uint8_t* data, size_t size);
 
 // Read access to the accounting tables. Files are opened with full sharing
 // and held only while a batch of rows is read, never between two calls, so
@@ -183,13 +205,14 @@ struct ModuleInfo {
 };
 
 // What frmMain's open-file dialog is asked: its title, its filter as
-// "description|pattern" pairs, the default extension and the file name it
-// starts with.
+// "description|pattern" pairs, the default extension, the file name it
+// starts with and the folder it opens in ("": the system's choice).
 struct OpenFileRequest {
   Text title;
   Text filter;
   Text default_ext;
   Text file_name;
+  Text initial_folder;
 };
 
 // The hidden owner window of the dialogs, created on first use per thread.
@@ -261,7 +284,10 @@ class ActionHandlers {
   virtual void CancelClick(ActionView& v) = 0;
 };
 
-// Shows a dialog modally over the owner window and returns once it closed.
+// Shows a dialog modally and returns once it closed. It is modal to the
+// host as the host's own dialogs are: owned by the host's active window on
+// the calling thread (the hidden owner window when there is none), with the
+// host's windows on that thread disabled while it is up.
 class Dialogs {
  public:
   virtual ~Dialogs() = default;
@@ -276,7 +302,9 @@ class Windows {
 };
 
 // Windows of other programs, as user32 shows them: looked at, brought to the
-// front and sent activation messages. Handles are plain numbers (0: none).
+// front and sent activation messages. Nothing here waits for another
+// program's window thread, so a hung program cannot hold the caller. Handles
+// are plain numbers (0: none).
 class Desktop {
  public:
   using Window = uintptr_t;
@@ -288,13 +316,19 @@ class Desktop {
   virtual ~Desktop() = default;
   virtual Window ForegroundWindow() = 0;
   virtual Window GetWindow(Window w, uint32_t cmd) = 0;
-  // GetWindowTextA and GetClassNameA with a buffer of max_count characters
-  // (so at most max_count - 1 are read); ANSI bytes up to the first NUL.
-  virtual std::string WindowText(Window w, int max_count) = 0;
-  virtual std::string ClassName(Window w, int max_count) = 0;
-  virtual bool ShowWindow(Window w, int cmd) = 0;
+  // The title as the system keeps it (InternalGetWindowText: no message to
+  // the window) and the class name, into a buffer of max_count characters
+  // (so at most max_count - 1 are read), up to the first NUL.
+  virtual Text WindowText(Window w, int max_count) = 0;
+  virtual Text ClassName(Window w, int max_count) = 0;
+  // The id of the process a window belongs to; 0 for no window.
+  virtual uint32_t WindowProcess(Window w) = 0;
+  // ShowWindowAsync: the window's thread shows it when it gets to it.
+  virtual bool ShowWindowAsync(Window w, int cmd) = 0;
   virtual bool SetForegroundWindow(Window w) = 0;
-  virtual intptr_t SendMessageA(Window w, uint32_t msg, uintptr_t wparam, intptr_t lparam) = 0;
+  // SendMessageTimeout with SMTO_ABORTIFHUNG: false when the window's thread
+  // is hung or did not answer within timeout_ms.
+  virtual bool SendMessageWithin(Window w, uint32_t msg, uintptr_t wparam, intptr_t lparam, uint32_t timeout_ms) = 0;
   // A modal message box with only an OK button and no icon.
   virtual void ShowMessageBox(const Text& text, const Text& title) = 0;
 };
@@ -308,15 +342,20 @@ class Keyboard {
   virtual uint32_t OemKeyScan(uint16_t oem) = 0;
   virtual uint32_t MapVirtualKeyA(uint32_t code, uint32_t map_type) = 0;
   virtual void KeybdEvent(uint8_t vk, uint8_t scan, uint32_t flags, uintptr_t extra) = 0;
+  // One UTF-16 unit typed as itself, whatever the keyboard layout: SendInput
+  // with KEYEVENTF_UNICODE, key down or up.
+  virtual void UnicodeEvent(char16_t unit, bool up) = 0;
 };
 
 class Programs {
  public:
   virtual ~Programs() = default;
-  // Starts a program file as a new process, without arguments, its window
-  // shown normally and given the focus; does not wait for it. False when it
-  // cannot start.
+  // Starts a program file as a new process, without arguments, in its own
+  // folder, its window shown normally and given the focus; does not wait for
+  // it. False when it cannot start.
   virtual bool Start(const Text& program) = 0;
+  // Whether a process runs from this program file, windows or not.
+  virtual bool Running(const Text& program) = 0;
 };
 
 struct Platform {
@@ -339,6 +378,7 @@ struct Platform {
 };
 
 // The platform the core runs on, set once by the DLL, the tool or a test.
+// Setting another (or none) first writes what the log owes (errors.h).
 Platform& Sys();
 void SetPlatform(Platform* p);
 

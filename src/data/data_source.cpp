@@ -56,10 +56,7 @@ std::optional<Text> QueryText(Registry& reg, Registry::Key key, const Text& name
   std::vector<uint8_t> data(size + 1, 0);
   uint32_t got = size;
   if (reg.QueryValue(key, name, &type, data.data(), &got) != 0) return std::nullopt;
-  std::string bytes(reinterpret_cast<const char*>(data.data()), got);
-  size_t nul = bytes.find('\0');
-  if (nul != std::string::npos) bytes.resize(nul);
-  return Sys().locale->FromAnsi(bytes);
+  return RegistryText(data.data(), got);
 }
 
 // What a data source registration holds of interest to the engine.
@@ -87,6 +84,13 @@ bool IsFoxProDriver(const Text& driver) {
   return ContainsAsciiNoCase(driver, u"FoxPro") || ContainsAsciiNoCase(driver, u"vfpodbc");
 }
 
+// A database container names its .dbc file; its tables lie beside it.
+Text FolderOf(const DataSourceEntry& e) {
+  if (!EqualsAsciiNoCase(Trim(e.source_type), u"DBC")) return e.source_db;
+  size_t cut = e.source_db.find_last_of(u'\\');
+  return cut == Text::npos ? Text() : e.source_db.substr(0, cut);
+}
+
 }  // namespace
 
 DataEngine::DataEngine() : open_folder_([](const Text& folder) { return OpenDbfFolder(folder); }) {}
@@ -102,15 +106,15 @@ std::shared_ptr<Connection> DataEngine::OpenConnection(const Text& connect) {
   auto entry = ReadDataSource(dsn);
   if (!entry || entry->driver.empty()) Raise(kDataSourceError, kNoDataSource);
   if (!IsFoxProDriver(entry->driver)) Raise(kDataSourceError, kNoDriver);
-  Text folder = entry->source_db;
-  // A database container names its .dbc file; its tables lie beside it.
-  if (EqualsAsciiNoCase(Trim(entry->source_type), u"DBC")) {
-    size_t cut = folder.find_last_of(u'\\');
-    folder = cut == Text::npos ? Text() : folder.substr(0, cut);
-  }
-  auto conn = open_folder_(folder);
+  auto conn = open_folder_(FolderOf(*entry));
   if (!conn) Raise(kDataSourceError, kNoDriver);
   return conn;
+}
+
+std::optional<Text> DataEngine::DataSourceFolder(const Text& dsn) {
+  auto entry = ReadDataSource(dsn);
+  if (!entry || !IsFoxProDriver(entry->driver)) return std::nullopt;
+  return FolderOf(*entry);
 }
 
 void DataEngine::RegisterDataSource(const Text& dsn, const Text& driver, const Text& attributes) {
@@ -140,13 +144,26 @@ DataEngine& Engine() {
   return engine;
 }
 
-// The connect string always names data source 1, whichever Session loads:
-// every Session of a process shares that one registration, while the one a
-// later Session registers under its own number is never opened.
+namespace {
+
+// The same folder, whatever the letter case or a closing "\\".
+bool SameFolder(Text a, Text b) {
+  for (Text* t : {&a, &b}) {
+    while (!t->empty() && (t->back() == u'\\' || t->back() == u'/')) t->pop_back();
+  }
+  return EqualsAsciiNoCase(a, b);
+}
+
+}  // namespace
+
+// Each Session reads its own data source, "Ledra II SP" + its instance
+// number, and that data source follows the settings: one that reads another
+// folder is registered again before it is opened.
 Text Session::LoadReal(const Text&) {
   Procedure proc(u" @ plgLedraII.Load");
-  const Text connect = u"DSN=Ledra II SP1";
   const Text number = FromAscii(std::to_string(instance_no_));
+  const Text dsn = u"Ledra II SP" + number;
+  const Text connect = u"DSN=" + dsn;
   Text err_msg;
 
   // After the first open, a failing step is logged and its description
@@ -160,6 +177,22 @@ Text Session::LoadReal(const Text&) {
       proc.Log(description);
     }
   };
+  auto register_source = [&] {
+    // Clears what an old release left under its own name; its result is of
+    // no interest.
+    Reg().DeleteKey(Registry::kCurrentUser, u"Software\\ODBC\\ODBC.INI\\LedraII SP" + number);
+    Engine().RegisterDataSource(dsn, kVfpDriverName,
+                                u"UID=;PWD=;SourceDB=" + data_path_ +
+                                    u";SourceType=DBF;Exclusive=No;BackgroundFetch=Yes;Collate=Machine;Null=Yes;Deleted=Yes;");
+  };
+
+  std::optional<Text> was;
+  try {
+    was = Engine().DataSourceFolder(dsn);
+  } catch (...) {
+  }
+  const bool moved = was && !SameFolder(*was, data_path_) && proc.Step(register_source);
+  if (moved) proc.Log(u"Data source " + dsn + u" registered again, from " + *was + u" to " + data_path_);
 
   // The first open fails quietly: a missing data source is the normal state
   // of a first run, and is repaired below.
@@ -172,14 +205,7 @@ Text Session::LoadReal(const Text&) {
   }
 
   if (!err_msg.empty()) {
-    // Clears what an old release left under its own name; its result is of
-    // no interest.
-    step([&] { Reg().DeleteKey(Registry::kCurrentUser, u"Software\\ODBC\\ODBC.INI\\LedraII SP" + number); });
-    step([&] {
-      Engine().RegisterDataSource(u"Ledra II SP" + number, kVfpDriverName,
-                                  u"UID=;PWD=;SourceDB=" + data_path_ +
-                                      u";SourceType=DBF;Exclusive=No;BackgroundFetch=Yes;Collate=Machine;Null=Yes;Deleted=Yes;");
-    });
+    if (!moved) step(register_source);
     step([&] { conn_ = Engine().OpenConnection(connect); });
   }
 

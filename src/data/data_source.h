@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "common/text.h"
 #include "common/variant.h"
@@ -34,6 +35,10 @@ class DataEngine {
   // connect: "DSN=<name>[;...]". Fails with kDataSourceError when the data
   // source is not registered or names a driver this engine does not provide.
   std::shared_ptr<Connection> OpenConnection(const Text& connect);
+
+  // The folder a registered data source of the FoxPro driver reads;
+  // nullopt for any other or none.
+  std::optional<Text> DataSourceFolder(const Text& dsn);
 
   // Creates or replaces a user data source silently. attributes:
   // "KEY=value;KEY=value;..." as the driver's setup takes them.

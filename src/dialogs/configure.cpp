@@ -1,5 +1,5 @@
 // Configure: the host's record goes into ConfigRd with its page, the page's
-// dialog edits it modally over frmMain, and ConfigRd goes back.
+// dialog edits it modally, and ConfigRd goes back.
 #include "common/errors.h"
 #include "common/vars.h"
 #include "dialogs/dialogs.h"
@@ -7,16 +7,44 @@
 
 namespace ledra {
 
+namespace {
+
+// Marks the thread's dialog as up for as long as it shows.
+class DialogUp {
+ public:
+  explicit DialogUp(ModuleData& m) : m_(m) { m_.dialog_up = true; }
+  ~DialogUp() { m_.dialog_up = false; }
+  DialogUp(const DialogUp&) = delete;
+  DialogUp& operator=(const DialogUp&) = delete;
+
+ private:
+  ModuleData& m_;
+};
+
+}  // namespace
+
 Text Session::Configure(const Text& rd, const Text& page) {
   Procedure proc(u" @ plugin.Session.Configure");
   ModuleData& m = Module();
   Text r;
+  if (m.dialog_up) {
+    // The host handled a message while the dialog is up and asks again: no
+    // second dialog, and ConfigRd stays the open dialog's. The answer is the
+    // one Cancel would give.
+    proc.Step([&] {
+      r = rd;
+      AddVar(r, u"Page", UCase(page));
+    });
+    proc.Log(u"A settings dialog is open already; answered as cancelled");
+    return r;
+  }
   proc.Step([&] { m.config_rd = rd; });
   proc.Step([&] { AddVar(m.config_rd, u"Page", UCase(page)); });
   proc.Step([&] {
     OwnerWindow* owner = FrmMain();
     Dialogs* dialogs = Sys().dialogs;
     if (!owner || !dialogs) Raise(Err::ObjectNotSet);
+    DialogUp up(m);
     if (UCase(page) == u"ACTION") {
       FrmAction form(m.config_rd);
       dialogs->ShowAction(*owner, form);

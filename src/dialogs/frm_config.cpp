@@ -1,4 +1,5 @@
 #include "common/errors.h"
+#include "common/file_registry.h"
 #include "common/translate.h"
 #include "common/variant.h"
 #include "common/vars.h"
@@ -52,6 +53,15 @@ void FrmConfig::BIniClick(ConfigView& v) {
   // "?" stands for the company's one-letter prefix.
   request.filter = u"Database file (?_sname.dbf)|?_sname.dbf";
   request.file_name = Text();
+  // The picker opens where the current table is: the folder of the text,
+  // else the accounting application's own data folder.
+  proc.Step([&] {
+    request.initial_folder = FilePath(Trim(v.DbFile()));
+    if (request.initial_folder.empty()) {
+      Text installed = TextForm(RegistryGet(kLedraKey, kLedraPathValue));
+      if (!installed.empty()) request.initial_folder = installed + u"\\data";
+    }
+  });
   Text picked;
   proc.Step([&] {
     OwnerWindow* owner = FrmMain();

@@ -17,6 +17,7 @@ namespace ledra {
 struct ModuleData {
   int16_t session_count = 0;
   Text config_rd;                          // ConfigRd: shared with the dialogs
+  bool dialog_up = false;                  // a dialog of Configure is showing
   std::unique_ptr<OwnerWindow> frm_main;   // hidden owner window, made on first use
 };
 ModuleData& Module();

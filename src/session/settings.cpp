@@ -40,8 +40,7 @@ std::optional<std::string> RawSetting(uint32_t root) {
     return std::to_string(v);
   }
   if (type != kRegSz && type != kRegExpandSz) return "(a value of registry type " + std::to_string(type) + ")";
-  std::string text(reinterpret_cast<const char*>(data), std::min<size_t>(size, sizeof data - 1));
-  return text.substr(0, text.find('\0'));
+  return Sys().locale->ToAnsi(RegistryText(data, std::min<size_t>(size, sizeof data - 1)));
 }
 
 // 0 (off) for an absent or zero value; N for a whole number from 6 to 15;
@@ -83,7 +82,7 @@ Var Session::InitializeReal() {
   proc.Step([&] { folder = FilePath(file); });
   proc.Step([&] {
     if (folder.empty()) {
-      folder = TextForm(RegistryGet(kLedraKey, kLedraPathValue, Var(folder))) + u"\\data";
+      folder = LedraFolder() + u"\\data";
     }
   });
   proc.Step([&] { data_path_ = folder; });

@@ -6,9 +6,9 @@
 
 #include "common/platform.h"
 #include "common/errors.h"
-#include "common/file_registry.h"
 #include "common/text_matching.h"
 #include "common/vars.h"
+#include "data/data_source.h"
 #include "data/dbf_connection.h"
 #include "session/session.h"
 
@@ -23,7 +23,7 @@ const char kUsage[] =
     "  list --letter X    contacts whose account name begins with X\n"
     "  show ID            one contact by its Id (sn or pn + account code)\n"
     "  export             every supplier and customer, as CSV\n"
-    "  check              data source, tables, file format, rows\n"
+    "  check              data source, tables, file format, rows, log file\n"
     "--dbfile PATH  the accounting customer table (?_sname.dbf), as in the settings\n"
     "--vars         print the plug-in's raw answer as well\n";
 
@@ -260,12 +260,18 @@ int Check(const Options& o, std::ostream& out) {
       << (s.match_last_digits() ? "matched on their last " + std::to_string(s.match_last_digits()) + " digits"
                                 : std::string("matched on all their digits"))
       << " (MatchLastDigits)\n";
-  out << "data source Ledra II SP" << s.instance_no() << ": " << U8(host.load) << "\n";
-  // A data source that opens keeps the folder it was registered with, which
-  // may not be the folder of the settings.
-  Text source_db = TextForm(RegistryGet(u"Software\\ODBC\\ODBC.INI\\Ledra II SP1", u"SourceDB", std::nullopt,
-                                        Registry::kCurrentUser));
+  const Text dsn = u"Ledra II SP" + FromAscii(std::to_string(s.instance_no()));
+  out << "data source " << U8(dsn) << ": " << U8(host.load) << "\n";
+  // The load registers the data source again when it reads another folder;
+  // should that have failed, the tables it reads are not those of the settings.
+  Text source_db;
+  try {
+    source_db = Engine().DataSourceFolder(dsn).value_or(Text());
+  } catch (const Failure&) {
+  }
   out << "  it reads " << U8(source_db) << (source_db == s.data_path() ? "" : "  (NOT the folder of the settings)") << "\n";
+  const Text log = Sys().log ? Sys().log->Path() : Text();
+  out << "log         " << (log.empty() ? std::string("none: no log file can be opened") : U8(log)) << "\n";
   int bad = Get(host.load, u"Result") == "Success" ? 0 : 1;
   // The tables the plug-in really reads: those of the data source's folder.
   Text folder = source_db.empty() ? s.data_path() : source_db;

@@ -10,7 +10,12 @@ namespace {
 
 class StderrLog : public ledra::LogFile {
  public:
-  void AppendLine(const std::string& line) noexcept override { std::cerr << "log: " << line << "\n"; }
+  void Append(const std::string& bytes, const Full&) noexcept override {
+    for (size_t at = 0, end; (end = bytes.find("\r\n", at)) != std::string::npos; at = end + 2) {
+      std::cerr << "log: " << bytes.substr(at, end - at) << "\n";
+    }
+  }
+  ledra::Text Path() override { return u"standard error"; }
 };
 
 }  // namespace

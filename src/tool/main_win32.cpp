@@ -1,5 +1,5 @@
 // ledra.exe: the same commands on the real Win32 platform; failures go to
-// c:\fen.log exactly as the plug-in writes them.
+// the log exactly as the plug-in writes them.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -23,5 +23,7 @@ int main() {
     args.push_back(a);
   }
   LocalFree(argv);
-  return ledra::tool::Run(args, std::cout, std::cerr);
+  int rc = ledra::tool::Run(args, std::cout, std::cerr);
+  ledra::SetPlatform(nullptr);  // writes the repeats the log still owes
+  return rc;
 }

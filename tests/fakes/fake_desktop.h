@@ -1,76 +1,76 @@
-// A desktop of windows for the screen-pop's tests. It records, in one list and
-// in order, everything the plug-in does to other programs (foreground,
-// show, messages sent, key events, message box, program start) and every
-// time it handles or waits for its own messages; waiting moves the test
-// clock on. Windows can appear when a key goes up, as an application would
-// react to the keys.
+// A desktop of windows of two processes, the accounting application's and
+// another program's, for the screen-pop's tests. Keys and characters reach
+// the process whose window is in front, as they would; what the plug-in
+// does to windows (foreground, show, messages sent, key events, message
+// box, program start) and every time it handles or waits for its own
+// messages is recorded in order. Waiting moves the test clock on. Windows
+// can appear when a key goes up, as an application would react to keys.
 #pragma once
 
 #include <algorithm>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "automation/screen_pop.h"
 #include "fakes/fake_platform.h"
 
 namespace ledra::testing {
 
 class FakeDesktop : public Desktop, public Keyboard, public Programs, public MessagePump {
  public:
+  static constexpr uint32_t kLedra = 7;  // the accounting application's process
+  static constexpr uint32_t kOther = 9;  // any other program's
+
   explicit FakeDesktop(FakePlatform& sys) : clock_(sys.clock) {
     sys.platform.desktop = this;
     sys.platform.keyboard = this;
     sys.platform.programs = this;
     sys.platform.pump = this;
+    ForgetLedraStart();
   }
 
   // A window at the bottom of its siblings' Z order; named for the record.
-  Window Add(const std::string& name, const std::string& title, Window parent = 0, const std::string& cls = "Static") {
+  Window Add(const std::string& name, const std::string& title, Window parent = 0, const std::string& cls = "Static",
+             uint32_t process = kLedra) {
     Window w = next_handle++;
-    windows_[w] = Node{name, title, cls, parent, {}};
+    windows_[w] = Node{name, title, cls, parent, process, {}};
     (parent ? windows_[parent].children : top_).push_back(w);
     return w;
   }
   void Remove(Window w) {
+    if (foreground == w) {  // the front passes to the window's top-level window
+      Window top = w;
+      while (windows_[top].parent) top = windows_[top].parent;
+      foreground = top == w ? 0 : top;
+    }
     std::vector<Window>& level = windows_[w].parent ? windows_[windows_[w].parent].children : top_;
     level.erase(std::find(level.begin(), level.end(), w));
     windows_.erase(w);
   }
-  // The window last brought to the front, by name.
-  std::string LastForeground() const {
-    for (auto e = events.rbegin(); e != events.rend(); ++e) {
-      if (e->compare(0, 3, "fg ") == 0) return e->substr(3);
-    }
-    return "";
-  }
-  // An empty desktop again.
+  void OnKeyUp(uint8_t vk, std::function<void()> act) { on_key_up_[vk] = std::move(act); }
+  // An empty desktop again, where nobody has typed.
   void Reset() {
     windows_.clear();
     top_.clear();
     on_key_up_.clear();
+    on_wait = on_char = nullptr;
     events.clear();
+    typed.clear();
+    keys_to.clear();
     foreground = 0;
+    refuse_foreground = false;
   }
-  void OnKeyUp(uint8_t vk, std::function<void()> act) { on_key_up_[vk] = std::move(act); }
-
-  // The events with each stretch of waiting (messages handled and waits for
-  // more) shown as one "idle"; a lone "pump" stays.
-  std::vector<std::string> Story() const {
-    std::vector<std::string> out;
-    for (size_t i = 0; i < events.size();) {
-      size_t j = i;
-      bool waited = false;
-      while (j < events.size() && (events[j] == "pump" || events[j] == "wait")) waited |= events[j++] == "wait";
-      if (j == i) {
-        out.push_back(events[i++]);
-        continue;
-      }
-      if (waited) out.push_back("idle");
-      else out.insert(out.end(), j - i, "pump");
-      i = j;
+  // The virtual keys pressed, as characters, in order.
+  std::string KeyDowns() const {
+    std::string s;
+    for (const std::string& e : events) {
+      bool down = e.compare(0, 4, "key ") == 0 && e.compare(e.size() - 5, 5, " down") == 0;
+      if (down) s += static_cast<char>(std::stoi(e.substr(4)));
     }
-    return out;
+    return s;
   }
 
   Window ForegroundWindow() override { return foreground; }
@@ -80,29 +80,37 @@ class FakeDesktop : public Desktop, public Keyboard, public Programs, public Mes
     if (cmd == kChild) return it->second.children.empty() ? 0 : it->second.children.front();
     const std::vector<Window>& level = it->second.parent ? windows_[it->second.parent].children : top_;
     if (cmd == kFirst) return level.front();
-    for (size_t i = 0; i + 1 < level.size(); ++i) {
-      if (level[i] == w) return level[i + 1];
-    }
-    return 0;
+    auto at = std::find(level.begin(), level.end(), w);
+    return at + 1 < level.end() ? *(at + 1) : 0;
   }
-  std::string WindowText(Window w, int max_count) override { return Read(w, max_count, false); }
-  std::string ClassName(Window w, int max_count) override { return Read(w, max_count, true); }
-  bool ShowWindow(Window w, int cmd) override { return Record("show " + Name(w) + " " + std::to_string(cmd)); }
-  bool SetForegroundWindow(Window w) override { return Record("fg " + Name(w)); }
-  intptr_t SendMessageA(Window w, uint32_t msg, uintptr_t wp, intptr_t lp) override {
-    return Record("send " + Name(w) + " " + std::to_string(msg) + " " + std::to_string(wp) + " " + std::to_string(lp));
+  Text WindowText(Window w, int max_count) override { return Read(w, max_count, false); }
+  Text ClassName(Window w, int max_count) override { return Read(w, max_count, true); }
+  uint32_t WindowProcess(Window w) override {
+    auto it = windows_.find(w);
+    return it == windows_.end() ? 0 : it->second.process;
+  }
+  bool ShowWindowAsync(Window w, int cmd) override { return Record("show " + Name(w) + " " + std::to_string(cmd)); }
+  bool SetForegroundWindow(Window w) override {
+    Record("fg " + Name(w));
+    if (refuse_foreground) return false;
+    foreground = w;
+    return true;
+  }
+  bool SendMessageWithin(Window w, uint32_t msg, uintptr_t wp, intptr_t, uint32_t timeout_ms) override {
+    Record("send " + Name(w) + " " + std::to_string(msg) + " " + std::to_string(wp));
+    clock_.ticks += std::min(answer_ms, timeout_ms);
+    return answer_ms <= timeout_ms;
   }
   void ShowMessageBox(const Text& text, const Text& title) override { Record("box " + ToUtf8(title) + ": " + ToUtf8(text)); }
 
-  // Key codes of a small US layout; a character without a key answers -1.
+  // Key codes of a small German layout: "@" needs AltGr (Ctrl+Alt) and Q;
+  // a character without a key answers -1.
   int16_t VkKeyScanA(char c) override {
     if (c >= 'a' && c <= 'z') return static_cast<int16_t>(c - 'a' + 'A');
     if ((c >= 'A' && c <= 'Z')) return static_cast<int16_t>(0x100 | c);
     if ((c >= '0' && c <= '9') || c == ' ' || c == '\r') return c;
-    if (c == '/') return 0xBF;
-    if (c == '{') return 0x1DB;
-    if (c == '\\') return 0xDC;
-    if (c == '!') return 0x131;
+    if (c == '/') return 0x137;
+    if (c == '@') return 0x651;
     return -1;
   }
   std::string CharToOemA(const std::string& ansi) override { return ansi; }
@@ -112,15 +120,26 @@ class FakeDesktop : public Desktop, public Keyboard, public Programs, public Mes
   void KeybdEvent(uint8_t vk, uint8_t scan, uint32_t flags, uintptr_t extra) override {
     raw_keys.push_back(std::to_string(vk) + ":" + std::to_string(scan) + ":" + std::to_string(flags) + ":" +
                        std::to_string(extra));
-    Record("key " + std::to_string(vk) + (flags & 2 ? " up" : " down"));
+    bool up = flags & 2;
+    Record("key " + std::to_string(vk) + (up ? " up" : " down"));
+    if (up) held.erase(vk);
+    else held.insert(vk), ++keys_to[WindowProcess(foreground)];
     auto act = on_key_up_.find(vk);
-    if ((flags & 2) && act != on_key_up_.end() && act->second) act->second();
+    if (up && act != on_key_up_.end() && act->second) act->second();
+  }
+  void UnicodeEvent(char16_t unit, bool up) override {
+    Record(std::string("char ") + (up ? "up" : "down"));
+    if (up) return;
+    ++keys_to[WindowProcess(foreground)];
+    typed[WindowProcess(foreground)] += unit;
+    if (on_char) on_char();
   }
 
   bool Start(const Text& program) override {
     Record("start " + ToUtf8(program));
     return start_succeeds;
   }
+  bool Running(const Text&) override { return running; }
 
   bool HasPending() const override { return false; }
   void DoEvents() override { events.push_back("pump"); }
@@ -134,27 +153,35 @@ class FakeDesktop : public Desktop, public Keyboard, public Programs, public Mes
   Window foreground = 0;
   Window next_handle = 0x10;
   std::function<void()> on_wait;  // what happens meanwhile in other programs
+  std::function<void()> on_char;  // ... or after a character arrived
+  bool refuse_foreground = false;
+  uint32_t answer_ms = 0;         // how long a window takes to answer a message
   bool start_succeeds = true;
+  bool running = false;            // a process runs from the program file
   std::vector<std::string> events;
-  std::vector<std::string> raw_keys;  // vk:scan:flags:extra of every key event
-  std::vector<std::string> read;      // the windows whose text or class was read
+  std::vector<std::string> raw_keys;     // vk:scan:flags:extra of every key event
+  std::map<uint32_t, Text> typed;        // the characters each process received
+  std::map<uint32_t, int> keys_to;       // key downs and characters each process received
+  std::set<uint8_t> held;                // virtual keys down now
+  std::vector<std::string> read;         // the windows whose text or class was read
   uint32_t longest_wait = 0;
 
  private:
   struct Node {
     std::string name, title, cls;
     Window parent = 0;
+    uint32_t process = kLedra;
     std::vector<Window> children;
   };
   std::string Name(Window w) const {
     auto it = windows_.find(w);
     return it == windows_.end() ? std::to_string(w) : it->second.name;
   }
-  std::string Read(Window w, int max_count, bool cls) {
+  Text Read(Window w, int max_count, bool cls) {
     read.push_back(Name(w));
     const Node& n = windows_[w];
     std::string s = cls ? n.cls : n.title;
-    return s.substr(0, std::min(s.size(), static_cast<size_t>(max_count - 1)));
+    return FromUtf8(s.substr(0, std::min(s.size(), static_cast<size_t>(max_count - 1))));
   }
   bool Record(const std::string& e) {
     events.push_back(e);

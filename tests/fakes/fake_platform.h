@@ -1,5 +1,5 @@
 // The platform the unit tests run on: invariant locale, an in-memory
-// registry, a log that keeps its lines, a clock the test sets, and a message
+// registry, a log file in memory, a clock the test sets, and a message
 // pump that counts how often it was asked.
 #pragma once
 
@@ -8,15 +8,25 @@
 #include <string>
 #include <vector>
 
+#include "common/errors.h"
 #include "common/platform.h"
 #include "platform/native/native_platform.h"
 
 namespace ledra::testing {
 
+// The log file in memory: every line written, and the file and its rolled
+// over copy as they would be on disk.
 class RecordingLog : public LogFile {
  public:
-  void AppendLine(const std::string& ansi) noexcept override { lines.push_back(ansi); }
+  void Append(const std::string& bytes, const Full& full) noexcept override {
+    if (full(file.size())) rolled = std::move(file), file.clear();
+    file += bytes;
+    for (size_t at = 0, end; (end = bytes.find("\r\n", at)) != std::string::npos; at = end + 2) {
+      lines.push_back(bytes.substr(at, end - at));
+    }
+  }
   std::vector<std::string> lines;
+  std::string file, rolled;
 };
 
 class ManualClock : public Clock {
@@ -94,12 +104,19 @@ class FakePlatform {
   FakePlatform(const FakePlatform&) = delete;
   FakePlatform& operator=(const FakePlatform&) = delete;
 
-  // The failure text of each logged line: what follows the time stamp.
-  std::vector<std::string> Failures() const {
+  // The failures logged, one entry each: the text after the time stamp,
+  // as often as it happened. The log first writes the repeats it owes, and
+  // each line counts once and for the repeats it says it stands for.
+  std::vector<std::string> Failures() {
+    LogLeftOutRepeats(true);
+    const std::string repeated = " (the line above repeated ";
     std::vector<std::string> out;
     for (const auto& l : log.lines) {
       auto at = l.find("    @ ");
-      out.push_back(at == std::string::npos ? l : l.substr(at + 6));
+      std::string text = at == std::string::npos ? l : l.substr(at + 6);
+      size_t r = text.rfind(repeated);
+      size_t times = r == std::string::npos ? 1 : 1 + std::stoul(text.substr(r + repeated.size()));
+      out.insert(out.end(), times, text.substr(0, r));
     }
     return out;
   }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "common/errors.h"
+#include "common/file_registry.h"
 #include "dialogs/dialogs.h"
 #include "fakes/fake_dialogs.h"
 #include "fakes/fake_platform.h"
@@ -122,6 +123,48 @@ TEST_F(DialogsTest, ThePickersAnswerReplacesTheTextUnlessItWasCancelled) {
   EXPECT_EQ(r.default_ext, u"dbf");
   EXPECT_EQ(r.file_name, u"");
   EXPECT_TRUE(sys.Failures().empty());
+}
+
+TEST_F(DialogsTest, ThePickerOpensInTheFolderOfTheCurrentTable) {
+  const struct {
+    const char16_t* shown;
+    const char16_t* installed;  // PathToLedra, nullptr: none
+    const char16_t* folder;
+  } cases[] = {
+      {u"C:\\old\\a_sname.dbf", nullptr, u"C:\\old"},
+      {u"  E:\\x\\b_sname.dbf ", nullptr, u"E:\\x"},
+      {u"(Default)", nullptr, u""},
+      {u"(Default)", u"D:\\Ledra", u"D:\\Ledra\\data"},
+      {u"", u"D:\\Ledra", u"D:\\Ledra\\data"},
+  };
+  for (const auto& c : cases) {
+    if (c.installed) sys.registry.SetText(Registry::kLocalMachine, kLedraKey, kLedraPathValue, c.installed);
+    dialogs.config_user = [&](FakeConfigView& v, ConfigHandlers& h) {
+      v.db_file = c.shown;
+      h.BIniClick(v);
+      h.CancelClick(v);
+    };
+    Session().Configure(u"", u"");
+    EXPECT_EQ(Owner().asked.back().initial_folder, c.folder) << ToUtf8(c.shown);
+  }
+}
+
+// The host handles a message while the dialog is up and calls Configure
+// again (here through another Session of the thread).
+TEST_F(DialogsTest, AConfigureWhileTheDialogIsUpAnswersAsCancelledAndLeavesConfigRdAlone) {
+  Text again;
+  dialogs.config_user = [&](FakeConfigView& v, ConfigHandlers& h) {
+    again = Session().Configure(u"{Inner=1}", u"action");
+    h.CancelClick(v);
+  };
+  EXPECT_EQ(Session().Configure(u"{Outer=1}", u"lookup"), u"{Outer=1}{Page(S6)=LOOKUP}");
+  EXPECT_EQ(again, u"{Inner=1}{Page(S6)=ACTION}");
+  EXPECT_TRUE(dialogs.opened_action.items.empty());
+  EXPECT_EQ(sys.Failures(), std::vector<std::string>{
+                                "A settings dialog is open already; answered as cancelled @ plugin.Session.Configure"});
+  // Closed, the dialog shows again.
+  dialogs.action_user = [](FakeActionView& v, ActionHandlers& h) { h.OkClick(v); };
+  EXPECT_EQ(Session().Configure(u"{Inner=1}", u"action"), u"{Action(S12)=Show contact}");
 }
 
 TEST_F(DialogsTest, TheActionDialogPreselectsTheRecordsActionAndOkKeepsOnlyTheChoice) {

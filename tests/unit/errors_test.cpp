@@ -70,6 +70,65 @@ TEST_F(LogErrorTest, TextOutsideAsciiGoesThroughTheAnsiConversion) {
   EXPECT_EQ(sys.log.lines[0], "LedraII - 12/6/2026 12:00:00 PM    @ Stra\xC3\x9F" "e @ x");
 }
 
+// The same failure within a minute of its line is counted, not written; the
+// count goes with the next line of it, or with its last repeat, written
+// late with its own time when the process logs anything after the minute.
+TEST_F(LogErrorTest, RepeatsWithinAMinuteAreOneLine) {
+  struct Event {
+    uint32_t second;
+    const char16_t* text;  // nullptr: the log writes what is owed, all or only what is due
+    bool all;
+    std::vector<std::string> lines;
+  };
+  const std::string at = "LedraII - 12/6/2026 12:";
+  const Event events[] = {
+      {0, u"A", false, {at + "00:00 PM    @ A"}},
+      {1, u"A", false, {}},
+      {2, u"B", false, {at + "00:02 PM    @ B"}},
+      {30, u"A", false, {}},
+      {40, u"B", false, {}},
+      {60, u"A", false, {at + "01:00 PM    @ A (the line above repeated 2 times)"}},
+      {61, u"B", false, {}},
+      {70, u"C", false, {at + "01:01 PM    @ B (the line above repeated 1 times)", at + "01:10 PM    @ C"}},
+      {80, u"A", false, {}},
+      {100, nullptr, false, {}},
+      {120, nullptr, false, {at + "01:20 PM    @ A"}},
+      {121, u"C", false, {}},
+      {122, nullptr, true, {at + "02:01 PM    @ C"}},
+      {123, u"C", false, {at + "02:03 PM    @ C"}},
+  };
+  for (const Event& e : events) {
+    sys.log.lines.clear();
+    sys.clock.ticks = e.second * 1000;
+    sys.clock.now = 46362.5 + e.second / 86400.0;
+    if (e.text) {
+      LogError(e.text);
+    } else {
+      LogLeftOutRepeats(e.all);
+    }
+    EXPECT_EQ(sys.log.lines, e.lines) << "at second " << e.second;
+  }
+}
+
+// Whatever is written, the file and its rolled over copy stay under their
+// bound and together hold the newest lines, none missing in between.
+TEST_F(LogErrorTest, TheLogRollsOverBeforeItPassesItsBound) {
+  for (int i = 0; i < 6000; ++i) {
+    sys.clock.ticks += kLogRepeatMs;
+    LogError(FromAscii(std::to_string(i)) + Text(i % 500 == 7 ? 9000 : i % 1000, u'x'));
+    ASSERT_LE(sys.log.file.size(), kLogRollAt);
+    ASSERT_LE(sys.log.rolled.size(), kLogRollAt);
+  }
+  std::string kept = sys.log.rolled + sys.log.file;
+  std::string all;
+  for (const auto& l : sys.log.lines) all += l + "\r\n";
+  EXPECT_GT(sys.log.rolled.size() + sys.log.file.size(), kLogRollAt);
+  EXPECT_EQ(all.substr(all.size() - kept.size()), kept);
+  EXPECT_EQ(sys.log.lines.back().substr(sys.log.lines.back().find("@ ") + 2, 5), "5999x");
+  // An overlong text is cut.
+  EXPECT_EQ(sys.log.lines[7].size(), sys.log.lines[0].size() - 1 + kLogTextMax);
+}
+
 class ProcedureTest : public PlatformTest {};
 
 TEST_F(ProcedureTest, FailureTextIsDescriptionAndLabel) {
@@ -91,6 +150,7 @@ TEST_F(ProcedureTest, FailureTextIsDescriptionAndLabel) {
   };
   for (const auto& c : cases) {
     sys.log.lines.clear();
+    sys.clock.ticks += kLogRepeatMs;  // not a repeat of the case before
     Procedure proc(u" @ plugin.Session.Load");
     EXPECT_FALSE(proc.Step(c.step)) << c.failure;
     ASSERT_EQ(sys.log.lines.size(), 1u) << c.failure;
@@ -128,7 +188,7 @@ TEST_F(ProcedureTest, LogsAFailureNoticedWithoutAnException) {
 // A log that loses every line, as when c:\ cannot be written.
 class LostLog : public LogFile {
  public:
-  void AppendLine(const std::string&) noexcept override { ++calls; }
+  void Append(const std::string&, const Full&) noexcept override { ++calls; }
   int calls = 0;
 };
 
@@ -166,6 +226,8 @@ TEST_F(ProcedureTest, BrokenLogDoesNotAffectTheCaller) {
     EXPECT_TRUE(sys.log.lines.empty()) << c.name;
   }
   EXPECT_EQ(lost.calls, 2);
+  sys.platform.log = &sys.log;
+  sys.platform.locale = &sys.locale;
 }
 
 }  // namespace

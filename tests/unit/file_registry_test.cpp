@@ -66,12 +66,14 @@ constexpr uint32_t kHklm = Registry::kLocalMachine;
 constexpr uint32_t kHkcu = Registry::kCurrentUser;
 const char16_t* const kKey = u"SOFTWARE\\Test\\App";
 
+// Text values are written in UTF-8 and kept in UTF-16, as Windows keeps them.
 struct RawValue {
   uint32_t root;
   const char16_t* key;
   const char16_t* name;
   uint32_t type;
   std::string bytes;
+  Registry::View view = Registry::View::Own;
 };
 
 // Each row gets its own platform, so its registry starts empty.
@@ -85,8 +87,8 @@ TEST(FileRegistryValues, RegistryGet) {
     VarKind expected_kind;
     std::string expected_text;  // text result, or the number's decimal form
   };
-  const std::string long_text(2001, 'a');  // 2001 bytes before its zero
-  const std::string fits = std::string(1999, 'b') + '\0';  // exactly 2000 bytes
+  const std::string long_text(1000, 'a');  // 2000 bytes before its zero
+  const std::string fits = std::string(999, 'b') + '\0';  // exactly 2000 bytes
   const std::string seven_hundred = std::string("\xbc\x02\x00\x00", 4);  // 700, little-endian
   const Row rows[] = {
       {"missing key, text default", {}, u"Path", Var(u"c:\\app"), 0, VarKind::String, "c:\\app"},
@@ -102,9 +104,9 @@ TEST(FileRegistryValues, RegistryGet) {
        Var::Integer(7), 0, VarKind::Long, "700"},
       {"32-bit default, present value", {{kHklm, kKey, u"Count", 4, seven_hundred}}, u"Count",
        Var::Long(7), 0, VarKind::Long, "700"},
-      // The type in the registry is not checked: "12" and its zero as a number.
-      {"number default, text value", {{kHklm, kKey, u"Count", 1, std::string("12\0", 3)}}, u"Count",
-       Var::Integer(7), 0, VarKind::Long, "12849"},
+      // The type in the registry is not checked: "1" and its zero as a number.
+      {"number default, text value", {{kHklm, kKey, u"Count", 1, std::string("1\0", 2)}}, u"Count",
+       Var::Integer(7), 0, VarKind::Long, "49"},
       {"fractional default is a text default", {{kHklm, kKey, u"Other", 1, std::string("x\0", 2)}},
        u"Count", Var::Double(7.5), 0, VarKind::String, "7.5"},
       {"text value with its zero",
@@ -117,7 +119,13 @@ TEST(FileRegistryValues, RegistryGet) {
       {"what follows the zero is dropped", {{kHklm, kKey, u"Path", 1, std::string("ab\0cd\0", 6)}}, u"Path",
        std::nullopt, 0, VarKind::String, "ab"},
       {"value of 2000 bytes fits", {{kHklm, kKey, u"Path", 1, fits}}, u"Path", Var(u"d"), 0,
-       VarKind::String, std::string(1999, 'b')},
+       VarKind::String, std::string(999, 'b')},
+      {"expandable text is expanded", {{kHklm, kKey, u"Path", 2, std::string("%HOME%\\App\0", 11)}}, u"Path",
+       std::nullopt, 0, VarKind::String, "C:\\Users\\Ann\\App"},
+      {"plain text is not", {{kHklm, kKey, u"Path", 1, std::string("%HOME%\\App\0", 11)}}, u"Path",
+       std::nullopt, 0, VarKind::String, "%HOME%\\App"},
+      {"the 32-bit view is another registry", {{kHklm, kKey, u"Path", 1, "x", Registry::View::Bits32}}, u"Path",
+       Var(u"d"), 0, VarKind::String, "d"},
       {"longer value gives the default", {{kHklm, kKey, u"Path", 1, long_text + '\0'}}, u"Path", Var(u"d"),
        0, VarKind::String, "d"},
       {"longer value, no default", {{kHklm, kKey, u"Path", 1, long_text + '\0'}}, u"Path", std::nullopt, 0,
@@ -132,7 +140,8 @@ TEST(FileRegistryValues, RegistryGet) {
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
     testing::FakePlatform fresh;
-    for (const RawValue& v : r.setup) fresh.registry.SetRaw(v.root, v.key, v.name, v.type, v.bytes);
+    fresh.registry.environment["HOME"] = "C:\\Users\\Ann";
+    for (const RawValue& v : r.setup) fresh.registry.SetRaw(v.root, v.key, v.name, v.type, v.bytes, v.view);
     Var got = RegistryGet(kKey, r.value_name, r.def, r.root);
     EXPECT_EQ(got.kind(), r.expected_kind);
     EXPECT_EQ(U8(CStr(got)), r.expected_text);
@@ -141,69 +150,36 @@ TEST(FileRegistryValues, RegistryGet) {
   }
 }
 
-// Records what RegistryGet asks of the registry; opening can be made to fail.
-class RecordingRegistry : public Registry {
- public:
-  long OpenKey(uint32_t root, const Text&, Key* key) override {
-    opened_root = root;
-    if (open_result == 0) *key = 0x42;
-    return open_result;
-  }
-  long QueryValue(Key key, const Text&, uint32_t*, uint8_t*, uint32_t* size) override {
-    queried.push_back(key);
-    sizes.push_back(*size);
-    return 2;
-  }
-  long CloseKey(Key key) override {
-    closed.push_back(key);
-    return key == 0x42 ? 0 : 6;
-  }
-  long DeleteKey(uint32_t, const Text&) override { return 2; }
-  long SetText(uint32_t, const Text&, const Text&, const Text&) override { return 0; }
-
-  long open_result = 0;
-  uint32_t opened_root = 0;
-  std::vector<Key> queried;
-  std::vector<uint32_t> sizes;
-  std::vector<Key> closed;
-};
-
-TEST_F(FileRegistryTest, RegistryGetCalls) {
+// The accounting application is a 32-bit program: its installation writes
+// to the 32-bit view, which this 64-bit test process reads first.
+TEST(FileRegistryValues, LedraFolder) {
   struct Row {
     const char* name;
-    long open_result;
-    std::optional<Var> def;
-    uint32_t expected_size;     // 0: no query
-    bool expected_close;
-    Registry::Key expected_key;  // the handle queried and closed
+    std::vector<RawValue> setup;
+    const char* expected;
   };
+  const auto own = Registry::View::Own, bits32 = Registry::View::Bits32;
   const Row rows[] = {
-      {"text read", 0, Var(u"d"), 2000, true, 0x42},
-      {"number read", 0, Var::Long(1), 4, true, 0x42},
-      {"missing key: nothing closed", 2, Var(u"d"), 0, false, 0},
-      // Any other failure still queries and closes the handle that never opened.
-      {"key not opened", 5, Var(u"d"), 2000, true, 0},
+      {"not installed", {}, ""},
+      {"64-bit view only", {{kHklm, kLedraKey, kLedraPathValue, 1, "D:\\Ledra\\", own}}, "D:\\Ledra"},
+      {"32-bit view only", {{kHklm, kLedraKey, kLedraPathValue, 1, "C:\\Ledra II", bits32}}, "C:\\Ledra II"},
+      {"the 32-bit view first",
+       {{kHklm, kLedraKey, kLedraPathValue, 1, "D:\\Ledra", own},
+        {kHklm, kLedraKey, kLedraPathValue, 1, "C:\\L", bits32}},
+       "C:\\L"},
+      {"an empty 32-bit value counts for nothing",
+       {{kHklm, kLedraKey, kLedraPathValue, 1, "D:\\Ledra", own}, {kHklm, kLedraKey, kLedraPathValue, 1, "", bits32}},
+       "D:\\Ledra"},
+      {"expanded, unquoted", {{kHklm, kLedraKey, kLedraPathValue, 2, "\"%PF%\\Ledra II\\\"", bits32}},
+       "C:\\Program Files (x86)\\Ledra II"},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
-    RecordingRegistry reg;
-    reg.open_result = r.open_result;
-    sys.platform.registry = &reg;
-    Var got = RegistryGet(kKey, u"Path", r.def);
-    EXPECT_EQ(reg.opened_root, Registry::kLocalMachine);
-    if (r.expected_size) {
-      ASSERT_EQ(reg.sizes.size(), 1u);
-      EXPECT_EQ(reg.sizes[0], r.expected_size);
-      EXPECT_EQ(reg.queried[0], r.expected_key);
-    } else {
-      EXPECT_TRUE(reg.sizes.empty());
-    }
-    EXPECT_EQ(reg.closed, r.expected_close ? std::vector<Registry::Key>{r.expected_key}
-                                           : std::vector<Registry::Key>{});
-    EXPECT_EQ(U8(CStr(got)), U8(CStr(*r.def)));
-    sys.platform.registry = &sys.registry;
+    testing::FakePlatform fresh;
+    fresh.registry.environment["PF"] = "C:\\Program Files (x86)";
+    for (const RawValue& v : r.setup) fresh.registry.SetRaw(v.root, v.key, v.name, v.type, v.bytes, v.view);
+    EXPECT_EQ(U8(LedraFolder()), r.expected);
   }
-  EXPECT_TRUE(sys.Failures().empty());
 }
 
 }  // namespace

@@ -20,34 +20,43 @@ const std::string kCtrlDown = Down(162, 6), kCtrlUp = Up(162, 6);
 TEST_F(KeysTest, EventsOfEachToken) {
   struct Case {
     const char16_t* keys;
-    bool ctrl, shift, alt, literal;
+    bool ctrl, shift, alt;
     std::vector<std::string> events;
   };
   const Case cases[] = {
-      {u"", false, false, false, false, {}},
-      {u"p", false, false, false, false, {Down(80, 113), Up(80, 113)}},
-      {u"P", false, false, false, false, {kShiftDown, Down(80, 81), kShiftUp, Up(80, 81)}},
-      {u"{13}", false, false, false, false, {Down(13, 113), Up(13, 113)}},
-      {u"{13", false, false, false, false, {Down(13, 113), Up(13, 113)}},
-      {u"{13}", false, false, false, true,
-       {kShiftDown, Down(219, 124), kShiftUp, Up(219, 124), Down(49, 50), Up(49, 50), Down(51, 52), Up(51, 52),
-        kShiftDown, Down(255, 126), kShiftUp, Up(255, 126)}},  // "}" has no key in this layout: 255 with Shift
-      {u"\\f/", false, false, false, false, {kAltDown, Down(70, 103), Up(70, 103), kAltUp}},
-      {u"a\\", false, false, false, false, {Down(65, 98), Up(65, 98), kAltDown}},
-      {u"f", true, false, false, false, {kCtrlDown, Down(70, 103), kCtrlUp, Up(70, 103)}},
-      {u"g", false, false, true, false, {kAltDown, Down(71, 104), kAltUp, Up(71, 104)}},
-      {u"{8}", true, true, true, false, {kShiftDown, kCtrlDown, kAltDown, Down(8, 108), kAltUp, kShiftUp, kCtrlUp, Up(8, 108)}},
-      {u"~", false, false, false, false, {kShiftDown, Down(255, 127), kShiftUp, Up(255, 127)}},
-      {u"\r", false, false, false, false, {Down(13, 14), Up(13, 14)}},
-      {u"/", false, false, false, true, {Down(191, 48), Up(191, 48)}},
+      {u"", false, false, false, {}},
+      {u"p", false, false, false, {Down(80, 113), Up(80, 113)}},
+      {u"P", false, false, false, {kShiftDown, Down(80, 81), kShiftUp, Up(80, 81)}},
+      {u"{13}", false, false, false, {Down(13, 113), Up(13, 113)}},
+      {u"{13", false, false, false, {Down(13, 113), Up(13, 113)}},
+      {u"\\f/", false, false, false, {kAltDown, Down(70, 103), Up(70, 103), kAltUp}},
+      {u"a\\", false, false, false, {Down(65, 98), Up(65, 98), kAltDown, kAltUp}},  // Alt never left down
+      {u"f", true, false, false, {kCtrlDown, Down(70, 103), kCtrlUp, Up(70, 103)}},
+      {u"g", false, false, true, {kAltDown, Down(71, 104), kAltUp, Up(71, 104)}},
+      {u"{8}", true, true, true, {kShiftDown, kCtrlDown, kAltDown, Down(8, 108), kAltUp, kShiftUp, kCtrlUp, Up(8, 108)}},
+      {u"~", false, false, false, {kShiftDown, Down(255, 127), kShiftUp, Up(255, 127)}},
+      {u"\r", false, false, false, {Down(13, 14), Up(13, 14)}},
   };
   for (const Case& c : cases) {
     FakeDesktop desk(sys);
-    SendDosKeys(0x42, c.keys, c.ctrl, c.shift, c.alt, c.literal);
+    SendDosKeys(0x42, c.keys, c.ctrl, c.shift, c.alt, false);
     EXPECT_EQ(desk.raw_keys, c.events) << ToUtf8(c.keys);
     EXPECT_EQ(desk.events.front(), "fg 66");  // the window comes first, even with no keys
   }
   EXPECT_TRUE(sys.Failures().empty());
+}
+
+// Data arrives as it stands on any layout: no escapes, no key codes (the
+// fake layout is German, where "@" needs AltGr and "{" and "\" have no key
+// of their own), and no Alt or Windows key pressed on the way.
+TEST_F(KeysTest, LiteralTextArrivesAsItself) {
+  for (const char16_t* text : {u"AB/12", u"{91}cmd{13}", u"X\\Y/", u"a@b.de", u"\u00e9\u20ac\u0141", u"\U0001D11E"}) {
+    FakeDesktop desk(sys);
+    desk.foreground = desk.Add("search", "Search");
+    SendDosKeys(desk.foreground, text, false, false, false, true);
+    EXPECT_EQ(desk.typed[FakeDesktop::kLedra], text) << ToUtf8(text);
+    EXPECT_TRUE(desk.raw_keys.empty()) << ToUtf8(text);
+  }
 }
 
 TEST_F(KeysTest, AKeyNumberBeyondAByteSendsOnlyItsModifiersAndIsLogged) {

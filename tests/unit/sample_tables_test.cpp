@@ -132,6 +132,7 @@ TEST_F(SampleTablesTest, KnownContactsAreFoundByTheirNumberAlone) {
     GenerateCompany(folder, "a_", kRows, 11, options);
     Session s;
     Start(s, folder);
+    sys.log.lines.clear();  // the second variant's folder moved the data source
     for (const sample::KnownContact& k : KnownContacts()) {
       if (!*k.dialled) continue;
       SCOPED_TRACE(k.account);

@@ -367,19 +367,24 @@ TEST(SearchKeysThreads, SessionsOnSeveralThreadsGetTheScansAnswers) {
   char pattern[] = "/tmp/ledra-keys-XXXXXX";
   ASSERT_NE(::mkdtemp(pattern), nullptr);
   const std::string dir = pattern;
-  for (const char* t : {"p", "s"}) {
-    const std::string path = dir + "/a_" + t + "name.dbf";
-    std::ofstream(path, std::ios::binary) << Table(std::string(t) + "n", Company(t, *t == 's' ? 1400 : 700));
-    const utimbuf an_hour_ago{::time(nullptr) - 3600, ::time(nullptr) - 3600};
-    ::utime(path.c_str(), &an_hour_ago);
+  // Two companies: each Session reads its own.
+  for (const char* folder : {"one", "two"}) {
+    std::filesystem::create_directories(dir + "/" + folder);
+    for (const char* t : {"p", "s"}) {
+      const std::string path = dir + "/" + folder + "/a_" + t + "name.dbf";
+      const int rows = (*t == 's' ? 2 : 1) * (*folder == 'o' ? 400 : 700);
+      std::ofstream(path, std::ios::binary) << Table(std::string(t) + "n", Company(t, rows));
+      const utimbuf an_hour_ago{::time(nullptr) - 3600, ::time(nullptr) - 3600};
+      ::utime(path.c_str(), &an_hour_ago);
+    }
   }
-  Text path = FromUtf8(dir + "/a_sname.dbf"), settings;
-  std::replace(path.begin(), path.end(), u'/', u'\\');
-  AddVar(settings, u"DBFile", path);
   constexpr int kThreads = 4;
   std::vector<std::unique_ptr<Session>> sessions;
   for (int t = 0; t < kThreads; ++t) {
     sessions.push_back(std::make_unique<Session>());
+    Text path = FromUtf8(dir + (t % 2 ? "/two" : "/one") + "/a_sname.dbf"), settings;
+    std::replace(path.begin(), path.end(), u'/', u'\\');
+    AddVar(settings, u"DBFile", path);
     sessions[t]->Initialize(settings, u"", nullptr);
     ASSERT_EQ(ToUtf8(sessions[t]->Load(u"")), "{Result=Success}");
   }
@@ -388,16 +393,18 @@ TEST(SearchKeysThreads, SessionsOnSeveralThreadsGetTheScansAnswers) {
   const std::vector<Request> requests = {{false, "{Tel=0161 006 0042}"}, {false, "{Tel=09876 543210}"},
                                          {true, "{Text=dave pennington}"}, {true, "{Begin=z}{MaxFind=3}"},
                                          {true, "{Number=31}{MaxFind=4}"}, {false, "{Text=smith}"}};
-  std::vector<std::string> expected;
-  for (const Request& r : requests) expected.push_back(ToUtf8(Ask(*sessions[0], r)));
+  std::vector<std::string> expected[2];
+  for (int c = 0; c < 2; ++c) {
+    for (const Request& r : requests) expected[c].push_back(ToUtf8(Ask(*sessions[c], r)));
+  }
   EXPECT_FALSE(SearchKeyWorkerRunning());
   sys.threads.real = true;
   for (auto& session : sessions) session->Load(u"");
   EXPECT_TRUE(SearchKeyWorkerRunning());
-  for (int wait = 0; wait < 1000 && SearchKeyState().tables < 2; ++wait) {
+  for (int wait = 0; wait < 1000 && SearchKeyState().tables < 4; ++wait) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  EXPECT_EQ(SearchKeyState().tables, 2u);
+  EXPECT_EQ(SearchKeyState().tables, 4u);
 
   const uint64_t keyed = SearchKeyState().keyed;
   std::vector<int> wrong(kThreads, 0);
@@ -407,7 +414,7 @@ TEST(SearchKeysThreads, SessionsOnSeveralThreadsGetTheScansAnswers) {
       for (int round = 0; round < 6; ++round) {
         for (size_t i = 0; i < requests.size(); ++i) {
           size_t k = (i + t * 5 + round) % requests.size();
-          wrong[t] += ToUtf8(Ask(*sessions[t], requests[k])) != expected[k];
+          wrong[t] += ToUtf8(Ask(*sessions[t], requests[k])) != expected[t % 2][k];
         }
         if (t == 0 && round == 2) ClearSearchKeys();  // everything built anew under the others
       }

@@ -1,8 +1,9 @@
 ' The data folder comes from the settings or, without a table in them, from
 ' the accounting application's install folder in the registry; the plug-in
-' registers its data source under the current user with that folder, and a
-' data source that opens keeps its folder until it is registered anew.
-' Usage: cscript //nologo data_source.vbs SAMPLE-FOLDER (holding a_sname.dbf)
+' registers its data source under the current user with that folder, and
+' registers it again when the settings name another.
+' Usage: cscript //nologo data_source.vbs SAMPLE-FOLDER OTHER-FOLDER (both
+' holding a_sname.dbf; the caller 01234 567890 only in SAMPLE-FOLDER)
 Option Explicit
 On Error Resume Next
 
@@ -51,27 +52,28 @@ Check "shared, deleted rows hidden", RegValue(Dsn & "Exclusive") & "," & RegValu
 Check "listed among the data sources", RegValue("HKCU\Software\ODBC\ODBC.INI\ODBC Data Sources\Ledra II SP1"), Driver
 Set s = Nothing
 
-' A table in the settings, but the data source still opens: its old folder stays.
+' A host with the folder A, then set to the folder B: it reads B.
+Dim other : other = WScript.Arguments(1)
 Set s = CreateObject("plgLedraII.Session")
+s.Initialize "{DBFile=" & other & "\a_sname.dbf}", "", Nothing
+Check "Load folder A", s.Load(""), "{Result=Success}"
+Check "a caller only in B, in A", InStr(s.FindContact("{Tel=01234567890}"), "{Reason(S6)=NoFind}") > 0, True
+If fso.FileExists("c:\fen.log") Then fso.DeleteFile "c:\fen.log"
 s.Initialize "{DBFile=" & sample & "\a_sname.dbf}", "", Nothing
-Check "a working data source keeps its folder", s.Load(""), "{Result=Fail}{Reason=Could not load SName: }"
-Check "SourceDB unchanged", RegValue(Dsn & "SourceDB"), "C:\Ledra II\data"
-
-' Registered anew, it takes the settings' folder.
-ForgetDataSource
-Check "Load with the sample table", s.Load(""), "{Result=Success}"
-Check "SourceDB from DBFile", RegValue(Dsn & "SourceDB"), sample
+Check "Load folder B", s.Load(""), "{Result=Success}"
+Check "SourceDB follows", RegValue(Dsn & "SourceDB"), sample
+Check "the caller, in B", InStr(s.FindContact("{Tel=01234567890}"), "{Company(S8)=Acme Ltd}") > 0, True
+r = Split(fso.OpenTextFile("c:\fen.log").ReadAll(), vbCrLf)
+Check "one line logged", UBound(r), 1
+Check "from which to which", Mid(r(0), InStr(r(0), "    @ ") + 6), _
+  "Data source Ledra II SP1 registered again, from " & other & " to " & sample & " @ plgLedraII.Load"
 Set s = Nothing
 
-'A data source whose folder is gone is registered anew with the current one.
-ForgetDataSource
+' A folder that is gone says so.
 Set s = CreateObject("plgLedraII.Session")
 s.Initialize "{DBFile=C:\Gone\a_sname.dbf}", "", Nothing
 Check "a missing folder is reported", s.Load(""), _
   "{Result=Fail}{Reason=Could not load SName: The data folder C:\Gone does not exist or cannot be read}"
-s.Initialize "{DBFile=" & sample & "\a_sname.dbf}", "", Nothing
-Check "a data source over a missing folder is replaced", s.Load(""), "{Result=Success}"
-Check "SourceDB replaced", RegValue(Dsn & "SourceDB"), sample
 Set s = Nothing
 
 ' Without the registry value the folder is just \data.

@@ -2,20 +2,17 @@
 // from a second thread this driver finds the dialog by its caption, reads
 // and sets its controls and presses OK, Cancel or the title bar's close.
 // Then the settings cycle: a data folder picked in the file picker, stored,
-// handed to Initialize, and a caller found in that folder's tables.
+// handed to Initialize, and a caller found in that folder's tables. Last, a
+// host with windows of its own, whose messages arrive while the dialog is up.
 // Usage: dialogs_driver SAMPLE-FOLDER SCREENSHOT-FOLDER (Windows paths)
 #include <windows.h>
 #include <commctrl.h>
-#include <oleauto.h>
 
-#include <atomic>
-#include <cstdio>
 #include <cstdlib>
 #include <functional>
-#include <string>
 #include <vector>
 
-#include "plgLedraII.h"
+#include "client.h"
 #include "platform/win32/dialog_ids.h"
 
 namespace {
@@ -24,15 +21,7 @@ const wchar_t kConfigCaption[] = L"LedraII Configuration";
 const wchar_t kActionCaption[] = L"Kestrin Action Configuration";
 const wchar_t kPickerCaption[] = L"Select database file (?_sname.dbf)";
 
-std::atomic<int> g_failures{0};
 std::wstring g_shots;
-
-void Check(const char* name, const std::wstring& got, const std::wstring& expected) {
-  bool ok = got == expected;
-  std::printf(ok ? "ok   %s\n" : "FAIL %s: got [%ls] expected [%ls]\n", name, got.c_str(), expected.c_str());
-  if (!ok) ++g_failures;
-}
-void Check(const char* name, bool ok) { Check(name, ok ? L"yes" : L"no", L"yes"); }
 
 std::wstring Text(HWND h) {
   wchar_t buf[1024] = {0};
@@ -94,32 +83,25 @@ struct UserThread {
 DWORD WINAPI RunUser(void* p) {
   auto* u = static_cast<UserThread*>(p);
   HWND dlg = WaitForWindow(u->caption);
-  Check("the dialog opens", dlg != nullptr);
+  Expect("the dialog opens", dlg != nullptr);
   if (!dlg) return 1;
   u->act(dlg);
   bool closed = WaitGone(dlg);
-  Check("the dialog closes", closed);
+  Expect("the dialog closes", closed);
   if (!closed) PostMessageW(dlg, WM_CLOSE, 0, 0);
   return 0;
-}
-
-std::wstring Answer(BSTR r) {
-  std::wstring a = r ? std::wstring(r, SysStringLen(r)) : L"";
-  SysFreeString(r);
-  return a;
 }
 
 std::wstring Call(_Session* s, const std::wstring& rd_text, const std::wstring& page_text, const wchar_t* caption,
                   std::function<void(HWND)> act) {
   UserThread user{caption, std::move(act)};
   HANDLE t = CreateThread(nullptr, 0, RunUser, &user, 0, nullptr);
-  BSTR rd = SysAllocString(rd_text.c_str()), page = SysAllocString(page_text.c_str()), r = nullptr;
-  s->Configure(&rd, &page, &r);
-  Check("the user is done", WaitForSingleObject(t, 15000) == WAIT_OBJECT_0);
+  Bstr rd(rd_text), page(page_text);
+  BSTR r = nullptr;
+  s->Configure(&rd.b, &page.b, &r);
+  Expect("the user is done", WaitForSingleObject(t, 15000) == WAIT_OBJECT_0);
   CloseHandle(t);
-  SysFreeString(rd);
-  SysFreeString(page);
-  return Answer(r);
+  return Take(r);
 }
 
 HWND Item(HWND dlg, int id) { return GetDlgItem(dlg, id); }
@@ -153,20 +135,20 @@ bool Raised(HWND dlg) {
 HWND PickerFileName(HWND picker) { return GetDlgItem(picker, 0x47c); }
 
 void ConfigurationDialog(_Session* s) {
-  Check("defaults", Call(s, L"{Other=1}", L"", kConfigCaption, [](HWND d) {
-    Check("caption", Text(d), kConfigCaption);
-    Check("tab", TabText(d), L"Lookup");
-    Check("dbFile", Text(Item(d, IDC_DBFILE)), L"(Default)");
-    Check("both tables searched", Checked(d, IDC_SEARCH0) == BST_CHECKED && Checked(d, IDC_SEARCH1) == BST_CHECKED);
-    Check("tables shown, hint hidden", Visible(d, IDC_FRAME1) && Visible(d, IDC_SEARCH0) && !Visible(d, IDC_LABEL2));
-    Check("raised", Raised(d));
+  ExpectEq("defaults", Call(s, L"{Other=1}", L"", kConfigCaption, [](HWND d) {
+    ExpectEq("caption", Text(d), kConfigCaption);
+    ExpectEq("tab", TabText(d), L"Lookup");
+    ExpectEq("dbFile", Text(Item(d, IDC_DBFILE)), L"(Default)");
+    Expect("both tables searched", Checked(d, IDC_SEARCH0) == BST_CHECKED && Checked(d, IDC_SEARCH1) == BST_CHECKED);
+    Expect("tables shown, hint hidden", Visible(d, IDC_FRAME1) && Visible(d, IDC_SEARCH0) && !Visible(d, IDC_LABEL2));
+    Expect("raised", Raised(d));
     Screenshot(d, L"config");
     Click(d, IDOK);
   }), L"{Caption(S7)=LedraII}{Dbfile(S9)=(Default)}{UseSuppliers(N1)=1}{UseCustomers(N1)=1}");
 
-  Check("USER page", Call(s, L"{dbFile=C:\\Ledra\\a_sname.dbf}{UseSuppliers=0}", L"user", kConfigCaption, [](HWND d) {
-    Check("hint shown, tables hidden", Visible(d, IDC_LABEL2) && !Visible(d, IDC_FRAME1) && !Visible(d, IDC_SEARCH1));
-    Check("suppliers off", Checked(d, IDC_SEARCH0) == BST_UNCHECKED);
+  ExpectEq("USER page", Call(s, L"{dbFile=C:\\Ledra\\a_sname.dbf}{UseSuppliers=0}", L"user", kConfigCaption, [](HWND d) {
+    Expect("hint shown, tables hidden", Visible(d, IDC_LABEL2) && !Visible(d, IDC_FRAME1) && !Visible(d, IDC_SEARCH1));
+    Expect("suppliers off", Checked(d, IDC_SEARCH0) == BST_UNCHECKED);
     Screenshot(d, L"config-user");
     Click(d, IDOK);
   }), L"{Caption(S20)=C:\\Ledra\\a_sname.dbf}{Dbfile(S20)=C:\\Ledra\\a_sname.dbf}{UseSuppliers(N1)=0}"
@@ -187,45 +169,45 @@ void ConfigurationDialog(_Session* s) {
        L"{UseSuppliers(N1)=1}{UseCustomers(N1)=1}"},
   };
   for (const auto& t : texts) {
-    Check(t.name, Call(s, L"", L"", kConfigCaption, [&](HWND d) {
+    ExpectEq(t.name, Call(s, L"", L"", kConfigCaption, [&](HWND d) {
       Type(d, IDC_DBFILE, t.typed);
       Click(d, IDOK);
     }), t.expected);
   }
-  Check("empty text, suppliers unticked", Call(s, L"", L"", kConfigCaption, [](HWND d) {
+  ExpectEq("empty text, suppliers unticked", Call(s, L"", L"", kConfigCaption, [](HWND d) {
     Type(d, IDC_DBFILE, L"");
     SendMessageW(Item(d, IDC_SEARCH0), BM_CLICK, 0, 0);
     Click(d, IDOK);
   }), L"{UseSuppliers(N1)=0}{UseCustomers(N1)=1}");
 
-  Check("Cancel", Call(s, L"{Other=1}", L"lookup", kConfigCaption, [](HWND d) {
+  ExpectEq("Cancel", Call(s, L"{Other=1}", L"lookup", kConfigCaption, [](HWND d) {
     Type(d, IDC_DBFILE, L"E:\\elsewhere");
     Click(d, IDCANCEL);
   }), L"{Other=1}{Page(S6)=LOOKUP}");
-  Check("title-bar close", Call(s, L"{Other=1}", L"lookup", kConfigCaption, [](HWND d) {
+  ExpectEq("title-bar close", Call(s, L"{Other=1}", L"lookup", kConfigCaption, [](HWND d) {
     Type(d, IDC_DBFILE, L"E:\\elsewhere");
     PostMessageW(d, WM_SYSCOMMAND, SC_CLOSE, 0);
   }), L"{Other=1}{Page(S6)=LOOKUP}");
 
-  Check("picker cancelled", Call(s, L"{dbFile=C:\\keep\\a_sname.dbf}", L"", kConfigCaption, [](HWND d) {
+  ExpectEq("picker cancelled", Call(s, L"{dbFile=C:\\keep\\a_sname.dbf}", L"", kConfigCaption, [](HWND d) {
     Click(d, IDC_BINI);
     HWND picker = WaitForWindow(kPickerCaption);
-    Check("picker opens", picker != nullptr);
+    Expect("picker opens", picker != nullptr);
     if (!picker) return;
-    Check("picker starts with no file name", Text(PickerFileName(picker)), L"");
-    Check("picker filter", Text(GetDlgItem(picker, 0x470)), L"Database file (?_sname.dbf)");
+    ExpectEq("picker starts with no file name", Text(PickerFileName(picker)), L"");
+    ExpectEq("picker filter", Text(GetDlgItem(picker, 0x470)), L"Database file (?_sname.dbf)");
     Screenshot(picker, L"picker");
     PostMessageW(picker, WM_COMMAND, IDCANCEL, 0);
-    Check("picker closes", WaitGone(picker));
-    Check("text kept", Text(Item(d, IDC_DBFILE)), L"C:\\keep\\a_sname.dbf");
-    Check("raised again", Raised(d));
+    Expect("picker closes", WaitGone(picker));
+    ExpectEq("text kept", Text(Item(d, IDC_DBFILE)), L"C:\\keep\\a_sname.dbf");
+    Expect("raised again", Raised(d));
     Click(d, IDOK);
   }), L"{Caption(S19)=C:\\keep\\a_sname.dbf}{Dbfile(S19)=C:\\keep\\a_sname.dbf}{UseSuppliers(N1)=1}"
       L"{UseCustomers(N1)=1}");
 }
 
 void ActionDialog(_Session* s) {
-  Check("action default", Call(s, L"{X=1}", L"action", kActionCaption, [](HWND d) {
+  ExpectEq("action default", Call(s, L"{X=1}", L"action", kActionCaption, [](HWND d) {
     HWND combo = Item(d, IDC_ACTION);
     std::wstring entries;
     for (int i = 0; i < SendMessageW(combo, CB_GETCOUNT, 0, 0); ++i) {
@@ -233,39 +215,33 @@ void ActionDialog(_Session* s) {
       SendMessageW(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(buf));
       entries += buf + std::wstring(L";");
     }
-    Check("the actions", entries, L"Show contact;Sales processing;Order processing;Stock processing;Purchase orders;");
-    Check("first preselected", Text(combo), L"Show contact");
-    Check("action dialog raised", Raised(d));
+    ExpectEq("the actions", entries, L"Show contact;Sales processing;Order processing;Stock processing;Purchase orders;");
+    ExpectEq("first preselected", Text(combo), L"Show contact");
+    Expect("action dialog raised", Raised(d));
     Screenshot(d, L"action");
     Click(d, IDOK);
   }), L"{Action(S12)=Show contact}");
-  Check("ORDER PROCESSING preselected, another chosen",
+  ExpectEq("ORDER PROCESSING preselected, another chosen",
         Call(s, L"{Action=ORDER PROCESSING}{X=1}", L"ACTION", kActionCaption, [](HWND d) {
-          Check("order processing selected", SendMessageW(Item(d, IDC_ACTION), CB_GETCURSEL, 0, 0) == 2);
+          Expect("order processing selected", SendMessageW(Item(d, IDC_ACTION), CB_GETCURSEL, 0, 0) == 2);
           SendMessageW(Item(d, IDC_ACTION), CB_SETCURSEL, 3, 0);
           Click(d, IDOK);
         }), L"{Action(S16)=Stock processing}");
-  Check("unknown action", Call(s, L"{Action=NEW CONTACT}{X=1}", L"Action", kActionCaption, [](HWND d) {
-    Check("nothing selected", SendMessageW(Item(d, IDC_ACTION), CB_GETCURSEL, 0, 0) == CB_ERR);
+  ExpectEq("unknown action", Call(s, L"{Action=NEW CONTACT}{X=1}", L"Action", kActionCaption, [](HWND d) {
+    Expect("nothing selected", SendMessageW(Item(d, IDC_ACTION), CB_GETCURSEL, 0, 0) == CB_ERR);
     Click(d, IDOK);
   }), L"");
-  Check("action Cancel", Call(s, L"{X=1}", L"action", kActionCaption, [](HWND d) {
+  ExpectEq("action Cancel", Call(s, L"{X=1}", L"action", kActionCaption, [](HWND d) {
     SendMessageW(Item(d, IDC_ACTION), CB_SETCURSEL, 4, 0);
     Click(d, IDCANCEL);
   }), L"{X=1}{Page(S6)=ACTION}");
 }
 
 _Session* NewSession() {
-  CLSID clsid;
-  _Session* s = nullptr;
-  if (FAILED(CLSIDFromProgID(L"plgLedraII.Session", &clsid)) ||
-      FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID__Session, reinterpret_cast<void**>(&s)))) {
-    std::printf("FAIL create\n");
-    std::exit(1);
-  }
+  _Session* s = CreateSession();
+  if (!Expect("create", s != nullptr)) std::exit(1);
   return s;
 }
-
 
 // The host's round trip: the user picks the sample company's customer
 // table, the host stores the answer and initialises the session with it.
@@ -277,51 +253,128 @@ void SettingsCycle(const std::wstring& folder) {
                              kConfigCaption, [&](HWND d) {
     Click(d, IDC_BINI);
     HWND picker = WaitForWindow(kPickerCaption);
-    Check("picker opens for the new folder", picker != nullptr);
+    Expect("picker opens for the new folder", picker != nullptr);
     if (!picker) return;
     SendMessageW(PickerFileName(picker), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(file.c_str()));
     PostMessageW(GetDlgItem(picker, IDOK), BM_CLICK, 0, 0);
-    Check("picker closes on Open", WaitGone(picker));
-    Check("picked file shown", Text(Item(d, IDC_DBFILE)), file);
+    Expect("picker closes on Open", WaitGone(picker));
+    ExpectEq("picked file shown", Text(Item(d, IDC_DBFILE)), file);
     Click(d, IDOK);
   });
-  Check("the picked file is stored", stored.find(L"=" + file + L"}") != std::wstring::npos);
+  Expect("the picked file is stored", stored.find(L"=" + file + L"}") != std::wstring::npos);
 
   // A data source that an earlier run registered would keep its folder.
   RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\ODBC\\ODBC.INI\\Ledra II SP1");
-  BSTR data = SysAllocString(stored.c_str()), user = SysAllocString(L""), r = nullptr;
+  Bstr data(stored), user(L""), tel(L"{Tel=01234 567890}");
+  BSTR r = nullptr;
   IDispatch* cb = nullptr;
-  host->Initialize(&data, &user, &cb, &r);
+  host->Initialize(&data.b, &user.b, &cb, &r);
   SysFreeString(r);
-  host->Load(&user, &r);
-  Check("load from the picked folder", Answer(r), L"{Result=Success}");
-  BSTR tel = SysAllocString(L"{Tel=01234 567890}");
-  host->FindContact(tel, &r);
-  std::wstring found = Answer(r);
-  Check("caller found in the picked folder", found.find(L"{Company(S8)=Acme Ltd}") != std::wstring::npos &&
+  host->Load(&user.b, &r);
+  ExpectEq("load from the picked folder", Take(r), L"{Result=Success}");
+  host->FindContact(tel.b, &r);
+  std::wstring found = Take(r);
+  Expect("caller found in the picked folder", found.find(L"{Company(S8)=Acme Ltd}") != std::wstring::npos &&
                                                  found.find(L"{Result(S7)=Success}") != std::wstring::npos);
-  for (BSTR b : {tel, data, user}) SysFreeString(b);
   host->Unload(&r);
   SysFreeString(r);
   host->Release();
+}
+
+// The host's messages while the dialog is up: one asks Configure again, one
+// releases the host's only reference to the Session.
+const UINT kConfigureAgain = WM_APP + 1, kReleaseSession = WM_APP + 2;
+_Session* g_host_session = nullptr;
+std::wstring g_again;
+std::atomic<bool> g_again_done{false}, g_released{false};
+ULONG g_left = 0;
+HRESULT g_unload_inside = E_FAIL;
+
+LRESULT CALLBACK HostProc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+  if (m == kConfigureAgain) {
+    Bstr rd(L"{Inner=1}"), page(L"action");
+    BSTR r = nullptr;
+    g_host_session->Configure(&rd.b, &page.b, &r);
+    g_again = Take(r);
+    g_again_done = true;
+  } else if (m == kReleaseSession) {
+    g_left = g_host_session->Release();
+    g_unload_inside = CanUnloadNow();
+    g_released = true;
+  }
+  return DefWindowProcW(w, m, wp, lp);
+}
+
+// Waits for the host's message to be handled; a second dialog that shows
+// meanwhile is a failure, and is closed so that the host's call returns.
+bool Handled(const std::atomic<bool>& done) {
+  bool second = false;
+  for (int i = 0; i < 200 && !done; ++i, Sleep(50)) {
+    HWND h = FindWindowW(nullptr, kActionCaption);
+    if (h && IsWindowVisible(h)) {
+      second = true;
+      PostMessageW(h, WM_CLOSE, 0, 0);
+    }
+  }
+  Expect("no second dialog", !second);
+  return done;
+}
+
+bool CentredOnMonitorOf(HWND dlg, HWND owner) {
+  MONITORINFO mi{sizeof(mi)};
+  GetMonitorInfoW(MonitorFromWindow(owner, MONITOR_DEFAULTTONEAREST), &mi);
+  RECT r;
+  GetWindowRect(dlg, &r);
+  return std::abs(r.left + r.right - mi.rcWork.left - mi.rcWork.right) <= 2 &&
+         std::abs(r.top + r.bottom - mi.rcWork.top - mi.rcWork.bottom) <= 2;
+}
+
+// A host with a main window and a palette calls Configure from their thread.
+void HostWithWindows() {
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = HostProc;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = L"TelephonyHost";
+  RegisterClassW(&wc);
+  HWND main = CreateWindowExW(0, wc.lpszClassName, L"Host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40, 40, 400, 300,
+                              nullptr, nullptr, wc.hInstance, nullptr);
+  HWND palette = CreateWindowExW(WS_EX_TOOLWINDOW, wc.lpszClassName, L"Palette", WS_POPUP | WS_CAPTION | WS_VISIBLE,
+                                 900, 40, 150, 200, nullptr, nullptr, wc.hInstance, nullptr);
+  SetForegroundWindow(main);
+  SetActiveWindow(main);
+  g_host_session = NewSession();
+  std::wstring outer = Call(g_host_session, L"{Outer=1}", L"lookup", kConfigCaption, [&](HWND d) {
+    Expect("owned by the host's active window", GetWindow(d, GW_OWNER) == main);
+    Expect("the host's windows disabled", !IsWindowEnabled(main) && !IsWindowEnabled(palette));
+    Expect("centred on the owner's monitor", CentredOnMonitorOf(d, main));
+    PostMessageW(main, kConfigureAgain, 0, 0);
+    if (Handled(g_again_done))
+      ExpectEq("Configure asked again answers at once, as Cancel", g_again, L"{Inner=1}{Page(S6)=ACTION}");
+    PostMessageW(main, kReleaseSession, 0, 0);
+    Handled(g_released);
+    Click(d, IDCANCEL);
+  });
+  ExpectEq("the first Configure answers its own record", outer, L"{Outer=1}{Page(S6)=LOOKUP}");
+  Expect("the host's windows enabled again", IsWindowEnabled(main) && IsWindowEnabled(palette));
+  Expect("released during the dialog, the running call still holds the Session", g_left > 0);
+  Expect("DllCanUnloadNow says no while the dialog is up", g_unload_inside == S_FALSE);
+  DestroyWindow(palette);
+  DestroyWindow(main);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 3) return 2;
-  std::wstring folder, shots;
-  for (const char* p = argv[1]; *p; ++p) folder += static_cast<wchar_t>(*p);
-  for (const char* p = argv[2]; *p; ++p) shots += static_cast<wchar_t>(*p);
-  g_shots = shots;
-  CreateDirectoryW(shots.c_str(), nullptr);
+  g_shots = Wide(argv[2]);
+  CreateDirectoryW(g_shots.c_str(), nullptr);
   CoInitialize(nullptr);
   _Session* s = NewSession();
   ConfigurationDialog(s);
   ActionDialog(s);
   s->Release();
-  SettingsCycle(folder);
+  SettingsCycle(Wide(argv[1]));
+  HostWithWindows();
   CoUninitialize();
-  if (g_failures == 0) std::printf("all passed\n");
-  return g_failures ? 1 : 0;
+  return Finish();
 }

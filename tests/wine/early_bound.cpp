@@ -1,54 +1,11 @@
 // An early-bound host: creates Sessions by ProgID and calls every method of
 // _Session through the vtable in the host's order, checking the answers.
-#include <windows.h>
-#include <oleauto.h>
-
-#include <cstdio>
-#include <string>
-
+#include "client.h"
 #include "close_dialog.h"
-#include "plgLedraII.h"
-
-namespace {
-
-int failures = 0;
-
-void Expect(const char* what, bool ok, const std::wstring& got = L"") {
-  if (ok) {
-    std::printf("ok   %s\n", what);
-  } else {
-    std::printf("FAIL %s [%ls]\n", what, got.c_str());
-    ++failures;
-  }
-}
-
-// Takes ownership of a BSTR answer.
-std::wstring Take(BSTR b) {
-  std::wstring s = b ? std::wstring(b, SysStringLen(b)) : L"";
-  SysFreeString(b);
-  return s;
-}
-
-struct Bstr {
-  explicit Bstr(const wchar_t* s) : b(SysAllocString(s)) {}
-  ~Bstr() { SysFreeString(b); }
-  BSTR b;
-};
-
-_Session* Create() {
-  CLSID clsid;
-  if (FAILED(CLSIDFromProgID(L"plgLedraII.Session", &clsid))) return nullptr;
-  _Session* s = nullptr;
-  if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID__Session, reinterpret_cast<void**>(&s))))
-    return nullptr;
-  return s;
-}
-
-}  // namespace
 
 int main() {
   CoInitialize(nullptr);
-  _Session* s = Create();
+  _Session* s = CreateSession();
   Expect("create by ProgID", s != nullptr);
   if (!s) return 1;
 
@@ -123,17 +80,13 @@ int main() {
   Expect("null answer pointer", s->Capabilities(nullptr) == E_POINTER);
 
   // Several Sessions live side by side on one thread.
-  _Session* second = Create();
+  _Session* second = CreateSession();
   Expect("second Session", second != nullptr);
   if (second) second->Release();
   s->Release();
 
-  using CanUnload = HRESULT(__stdcall*)();
-  HMODULE dll = GetModuleHandleW(L"LedraII.dll");
-  auto can_unload = dll ? reinterpret_cast<CanUnload>(GetProcAddress(dll, "DllCanUnloadNow")) : nullptr;
-  Expect("DllCanUnloadNow once all are released", can_unload && can_unload() == S_OK);
+  Expect("DllCanUnloadNow once all are released", CanUnloadNow() == S_OK);
 
   CoUninitialize();
-  std::printf("%d failed\n", failures);
-  return failures ? 1 : 0;
+  return Finish();
 }

@@ -1,12 +1,20 @@
 ' Failures inside the plug-in never reach the host: each becomes one line in
 ' c:\fen.log with the application name, the local date and time, and the
-' failure text (description followed by the procedure's label).
+' failure text (description followed by the procedure's label); the same
+' failure again within a minute is not written again. Where c:\fen.log cannot
+' be opened for append, the line goes to the user's own log, and ledra check
+' names that file.
+' Usage: cscript //nologo error_log.vbs LEDRA-EXE
 Option Explicit
 On Error Resume Next
 
 Const LogPath = "c:\fen.log"
 Dim fso : Set fso = CreateObject("Scripting.FileSystemObject")
+Dim sh : Set sh = CreateObject("WScript.Shell")
+' (Wine's ExpandEnvironmentStrings keeps the closing NUL.)
+Dim userLog : userLog = Replace(sh.ExpandEnvironmentStrings("%LOCALAPPDATA%"), Chr(0), "") & "\LedraII\fen.log"
 If fso.FileExists(LogPath) Then fso.DeleteFile LogPath
+If fso.FileExists(userLog) Then fso.DeleteFile userLog
 
 Dim failures : failures = 0
 Sub Fail(msg)
@@ -18,33 +26,56 @@ Function Stamp()
   Stamp = CStr(Date) & " " & CStr(Time)
 End Function
 
-Dim s, before, after, r, lines, i, tail, stampPart
+' The lines of a log file, which must end with CR LF.
+Function LogLines(path)
+  Dim l : l = Array("")
+  If fso.FileExists(path) Then l = Split(fso.OpenTextFile(path).ReadAll(), vbCrLf) Else Fail "no log file " & path
+  If l(UBound(l)) <> "" Then Fail path & " does not end with CR LF"
+  LogLines = l
+End Function
+
+' A line's layout, with its time between two stamps taken around the call.
+Sub CheckLine(line, tail, before, after)
+  Dim stampPart
+  If Left(line, 10) <> "LedraII - " Then Fail "line starts [" & Left(line, 10) & "]"
+  If Right(line, Len(tail)) <> tail Then Fail "line ends [" & line & "]"
+  stampPart = Mid(line, 11, Len(line) - 10 - Len(tail))
+  If stampPart <> before And stampPart <> after Then Fail "line time [" & stampPart & "] not [" & before & "]"
+  WScript.Echo "line: " & line
+End Sub
+
+Dim s, before, after, r, lines
 Set s = CreateObject("plgLedraII.Session")
 If Err.Number <> 0 Then WScript.Echo "FAIL CreateObject: " & Err.Description : WScript.Quit 1
 
-' Two settings that are neither numbers nor True/False: two failures in one
-' procedure, logged in order, and the call still answers normally.
+' Two settings that are neither numbers nor True/False: the same failure
+' twice, written once, and the call still answers normally.
 before = Stamp()
 r = s.Initialize("{UseSuppliers(S5)=maybe}{UseCustomers(S7)=perhaps}", "", Nothing)
 after = Stamp()
 If Err.Number <> 0 Then Fail "Initialize raised " & Err.Description : Err.Clear
 If r <> "" Then Fail "Initialize answered [" & r & "]"
+lines = LogLines(LogPath)
+If UBound(lines) <> 1 Then Fail "expected one line, got " & UBound(lines)
+CheckLine lines(0), "    @ Type mismatch @ plugin.Session.InitializeReal", before, after
 
-If Not fso.FileExists(LogPath) Then
-  Fail "no log file"
-Else
-  lines = Split(fso.OpenTextFile(LogPath).ReadAll(), vbCrLf)
-  ' The file ends with CR LF, so the last piece is empty.
-  If UBound(lines) <> 2 Or lines(UBound(lines)) <> "" Then Fail "expected two CR LF lines, got " & UBound(lines)
-  tail = "    @ Type mismatch @ plugin.Session.InitializeReal"
-  For i = 0 To 1
-    If Left(lines(i), 10) <> "LedraII - " Then Fail "line " & i & " starts [" & Left(lines(i), 10) & "]"
-    If Right(lines(i), Len(tail)) <> tail Then Fail "line " & i & " ends [" & lines(i) & "]"
-    stampPart = Mid(lines(i), 11, Len(lines(i)) - 10 - Len(tail))
-    If stampPart <> before And stampPart <> after Then Fail "line " & i & " time [" & stampPart & "] not [" & before & "]"
-    WScript.Echo "line " & i & ": " & lines(i)
-  Next
-End If
+' c:\fen.log a folder: the user's own log.
+fso.DeleteFile LogPath
+fso.CreateFolder LogPath
+before = Stamp()
+r = s.Initialize("{DBFile=C:\No such folder\a_sname.dbf}", "", Nothing)
+r = s.Load("")
+after = Stamp()
+If Err.Number <> 0 Then Fail "Load raised " & Err.Description : Err.Clear
+lines = LogLines(userLog)
+If UBound(lines) < 1 Then Fail "nothing in " & userLog Else _
+  CheckLine lines(UBound(lines) - 1), _
+    "    @ The data folder C:\No such folder does not exist or cannot be read @ plgLedraII.Load", before, after
+sh.Run "cmd /c """"" & WScript.Arguments(0) & """ check > c:\check.txt""", 0, True
+If InStr(fso.OpenTextFile("c:\check.txt").ReadAll(), "log         " & userLog & vbCrLf) = 0 Then _
+  Fail "ledra check does not name " & userLog & ": " & fso.OpenTextFile("c:\check.txt").ReadAll()
+fso.DeleteFolder LogPath
+fso.DeleteFile "c:\check.txt"
 
 If failures > 0 Then WScript.Quit 1
 WScript.Echo "all passed"

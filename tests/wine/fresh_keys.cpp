@@ -5,39 +5,19 @@
 // thread of its own is left).
 //
 // fresh_keys SAMPLE-FOLDER WORK-FOLDER   (the sample's tables are copied to WORK-FOLDER)
-#include <windows.h>
-#include <oleauto.h>
-
-#include <cstdio>
 #include <cstring>
 #include <string>
-#include <vector>
 
-#include "plgLedraII.h"
+#include "client.h"
+#include "speed_factor.h"
 
 namespace {
 
-int failures = 0;
-
-void Expect(const char* what, bool ok, const std::wstring& got = L"") {
-  if (ok) {
-    std::printf("ok   %s\n", what);
-  } else {
-    std::printf("FAIL %s [%ls]\n", what, got.c_str());
-    ++failures;
-  }
-}
-
-std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
-
 std::wstring Find(_Session* s, const std::wstring& request) {
-  BSTR rd = SysAllocString(request.c_str());
+  Bstr rd(request);
   BSTR r = nullptr;
-  s->FindContact(rd, &r);
-  std::wstring answer = r ? std::wstring(r, SysStringLen(r)) : L"";
-  SysFreeString(r);
-  SysFreeString(rd);
-  return answer;
+  s->FindContact(rd.b, &r);
+  return Take(r);
 }
 
 // The value of a {Key(Sn)=value} entry, "" when absent.
@@ -131,33 +111,27 @@ int main(int argc, char** argv) {
   }
   const std::wstring customers = work + L"\\a_sname.dbf";
   Table t(customers);
-  Expect("the customer table's layout", t.count > 20 && t.tel.length >= 12 && t.account.length >= 6);
-  if (failures) return 1;
+  if (!Expect("the customer table's layout", t.count > 20 && t.tel.length >= 12 && t.account.length >= 6)) {
+    return Finish();
+  }
   const uint32_t edited = 10;
-  const std::wstring id = L"sn" + Wide(t.Text(edited, t.account));
-  const std::wstring old_tel = Wide(t.Text(edited, t.tel));
+  const std::wstring id = L"sn" + Wide(t.Text(edited, t.account).c_str());
+  const std::wstring old_tel = Wide(t.Text(edited, t.tel).c_str());
 
   // The data source the Session registers names the copy, not the folder
   // an earlier test left it on.
   RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\ODBC\\ODBC.INI\\Ledra II SP1");
   CoInitialize(nullptr);
-  CLSID clsid;
-  _Session* s = nullptr;
-  if (FAILED(CLSIDFromProgID(L"plgLedraII.Session", &clsid)) ||
-      FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID__Session, reinterpret_cast<void**>(&s)))) {
-    std::printf("FAIL create the Session\n");
-    return 1;
-  }
-  BSTR data = SysAllocString((L"{DBFile=" + customers + L"}").c_str());
-  BSTR user = SysAllocString(L"");
+  _Session* s = CreateSession();
+  if (!Expect("create the Session", s != nullptr)) return Finish();
+  Bstr data(L"{DBFile=" + customers + L"}"), user(L"");
   BSTR r = nullptr;
   IDispatch* cb = nullptr;
-  s->Initialize(&data, &user, &cb, &r);
-  SysFreeString(r);
-  s->Load(&user, &r);
-  Expect("Load", std::wstring(r ? r : L"") == L"{Result=Success}");
-  SysFreeString(r);
-  Sleep(3000);  // the keys are built by now, and old enough to answer
+  s->Initialize(&data.b, &user.b, &cb, &r);
+  Take(r);
+  s->Load(&user.b, &r);
+  ExpectEq("Load", Take(r), L"{Result=Success}");
+  Sleep(ScaledMs(3000));  // the keys are built by now, and old enough to answer
 
   std::wstring answer = Find(s, L"{Tel=" + old_tel + L"}");
   Expect("the customer is found by the number it has", Value(answer, L"Result") == L"Success", answer);
@@ -174,15 +148,9 @@ int main(int argc, char** argv) {
   Expect("the new customer is found", Value(answer, L"Id") == L"snZZNEW1", answer);
 
   s->Unload(&r);
-  SysFreeString(r);
+  Take(r);
   s->Release();
-  SysFreeString(data);
-  SysFreeString(user);
-  auto can_unload = reinterpret_cast<HRESULT(__stdcall*)()>(
-      GetProcAddress(GetModuleHandleW(L"LedraII.dll"), "DllCanUnloadNow"));
-  Expect("the module may unload once the last Session is gone", can_unload && can_unload() == S_OK);
+  Expect("the module may unload once the last Session is gone", CanUnloadNow() == S_OK);
   CoUninitialize();
-  if (failures) return 1;
-  std::printf("all passed\n");
-  return 0;
+  return Finish();
 }

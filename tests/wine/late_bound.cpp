@@ -1,27 +1,12 @@
 // A late-bound host: finds the methods by name through IDispatch, checks
 // their dispatch IDs, and invokes them the way a script host does (variables
 // passed by reference as VARIANT*, literals by value).
-#include <windows.h>
-#include <oleauto.h>
-
-#include <cstdio>
-#include <string>
 #include <vector>
 
+#include "client.h"
 #include "close_dialog.h"
 
 namespace {
-
-int failures = 0;
-
-void Expect(const char* what, bool ok, const std::wstring& got = L"") {
-  if (ok) {
-    std::printf("ok   %s\n", what);
-  } else {
-    std::printf("FAIL %s [%ls]\n", what, got.c_str());
-    ++failures;
-  }
-}
 
 struct Method { const wchar_t* name; DISPID id; };
 
@@ -61,13 +46,8 @@ std::wstring Text(const VARIANT& v) { return V_VT(&v) == VT_BSTR ? std::wstring(
 
 int main() {
   CoInitialize(nullptr);
-  CLSID clsid;
-  IDispatch* d = nullptr;
-  if (FAILED(CLSIDFromProgID(L"plgLedraII.Session", &clsid)) ||
-      FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, reinterpret_cast<void**>(&d)))) {
-    std::printf("FAIL create\n");
-    return 1;
-  }
+  IDispatch* d = CreateSession<IDispatch>(IID_IDispatch);
+  if (!Expect("create by ProgID", d != nullptr)) return 1;
 
   UINT count = 0;
   Expect("one type info", SUCCEEDED(d->GetTypeInfoCount(&count)) && count == 1);
@@ -136,6 +116,5 @@ int main() {
   VariantClear(&data); VariantClear(&user); VariantClear(&rd); VariantClear(&page);
   d->Release();
   CoUninitialize();
-  std::printf("%d failed\n", failures);
-  return failures ? 1 : 0;
+  return Finish();
 }

@@ -13,17 +13,11 @@
 #include <cstdio>
 #include <string>
 
-#include "plgLedraII.h"
+#include "client.h"
 
 namespace {
 
 int g_calls = 0;
-
-std::wstring Wide(const char* s) {
-  std::wstring w;
-  for (; *s; ++s) w += static_cast<wchar_t>(*s);
-  return w;
-}
 
 // One call that answers a BSTR; the answer is freed at once.
 template <class F>
@@ -147,10 +141,8 @@ int main(int argc, char** argv) {
   if (argc == 3 && std::string(argv[1]) == "--exclusive") return Exclusive(argv[2]);
   if (argc < 2) return 2;
   CoInitialize(nullptr);
-  CLSID clsid;
-  _Session* s = nullptr;
-  if (FAILED(CLSIDFromProgID(L"plgLedraII.Session", &clsid)) ||
-      FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID__Session, reinterpret_cast<void**>(&s)))) {
+  _Session* s = CreateSession();
+  if (!s) {
     std::printf("FAIL create\n");
     return 1;
   }

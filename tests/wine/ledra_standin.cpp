@@ -3,14 +3,18 @@
 // opened by menu keys (each with a list pane), and a search window opened by
 // Alt+G then Ctrl+F and closed by Alt+S or Escape. It logs what it receives,
 // one line each, to a log file (by default Ledra.log beside itself):
-//   started <title> / open <screen> / search opened on <screen> /
-//   search <screen>: <text typed> / search closed / menu <unknown keys> /
-//   key <virtual key>
+//   up in <working folder> / started <title> / open <screen> /
+//   search opened on <screen> / search <screen>: <text typed> /
+//   search closed / menu <unknown keys> / key <virtual key> / hung
 // Usage: Ledra.exe [--log FILE] [--company NAME] [--open SCREEN]... [--search]
 //                  [--no-search] (Ctrl+F opens nothing)
+//                  [--hang] (the window thread stops answering once activated)
+//                  [--flat] (no workspace: screens are top-level windows)
+//                  [--late MS] (the main window comes MS milliseconds late)
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -20,7 +24,16 @@ namespace {
 std::string g_log;
 HWND g_main = nullptr, g_workspace = nullptr, g_search = nullptr, g_edit = nullptr;
 HWND g_search_screen = nullptr, g_last_screen = nullptr;
-bool g_no_search = false;
+bool g_no_search = false, g_flat = false, g_hang = false;
+std::vector<HWND> g_screens;
+
+// Where screens and the search window go: in the workspace, or beside the
+// main window as windows it owns.
+HWND Create(const char* cls, int x, int y, int w, int h) {
+  DWORD style = (g_flat ? WS_OVERLAPPED : WS_CHILD) | WS_VISIBLE | WS_CAPTION | WS_CLIPSIBLINGS;
+  return CreateWindowExA(0, cls, "", style, x, y, w, h, g_flat ? g_main : g_workspace, nullptr,
+                         GetModuleHandleA(nullptr), nullptr);
+}
 
 void Log(const std::string& line) {
   if (FILE* f = std::fopen(g_log.c_str(), "a")) {
@@ -43,8 +56,8 @@ struct Menu {
 const Menu kMenus[] = {{"sp", "Customer"}, {"op", "SOP Processing"}, {"cp", "Stock"}, {"p\ri", "Supplier"}};
 
 HWND FindScreen(const char* title) {
-  for (HWND w = GetWindow(g_workspace, GW_CHILD); w; w = GetWindow(w, GW_HWNDNEXT)) {
-    if (w != g_search && TitleOf(w) == title) return w;
+  for (HWND w : g_screens) {
+    if (TitleOf(w) == title) return w;
   }
   return nullptr;
 }
@@ -52,14 +65,13 @@ HWND FindScreen(const char* title) {
 void OpenScreen(const char* title) {
   HWND s = FindScreen(title);
   if (!s) {
-    int n = 0;
-    for (HWND w = GetWindow(g_workspace, GW_CHILD); w; w = GetWindow(w, GW_HWNDNEXT)) ++n;
+    int n = static_cast<int>(g_screens.size());
     // Titled only once its list pane is in it: a screen is found by its title.
-    s = CreateWindowExA(0, "LedraScreen", "", WS_CHILD | WS_VISIBLE | WS_CAPTION | WS_CLIPSIBLINGS, 20 * n, 20 * n,
-                        500, 300, g_workspace, nullptr, GetModuleHandleA(nullptr), nullptr);
+    s = Create("LedraScreen", 20 * n, 20 * n, 500, 300);
     CreateWindowExA(0, "Ledra6c000000List", "", WS_CHILD | WS_VISIBLE | WS_BORDER, 10, 10, 460, 220, s, nullptr,
                     GetModuleHandleA(nullptr), nullptr);
     SetWindowTextA(s, title);
+    g_screens.push_back(s);
   }
   SetWindowPos(s, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
   g_last_screen = s;
@@ -79,8 +91,7 @@ HWND CurrentScreen() {
 void OpenSearch(HWND screen) {
   if (g_search) return;
   g_search_screen = screen;
-  g_search = CreateWindowExA(0, "LedraSearch", "", WS_CHILD | WS_VISIBLE | WS_CAPTION | WS_CLIPSIBLINGS, 100,
-                             100, 300, 120, g_workspace, nullptr, GetModuleHandleA(nullptr), nullptr);
+  g_search = Create("LedraSearch", 100, 100, 300, 120);
   g_edit = CreateWindowExA(0, "EDIT", "", WS_CHILD | WS_VISIBLE | WS_BORDER, 10, 10, 260, 24, g_search, nullptr,
                            GetModuleHandleA(nullptr), nullptr);
   SetWindowTextA(g_search, "Search");
@@ -181,6 +192,11 @@ class Keys {
 };
 
 LRESULT CALLBACK MainProc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+  if (g_hang && ((m == WM_ACTIVATEAPP && wp) || (m == WM_ACTIVATE && LOWORD(wp) != WA_INACTIVE))) {
+    g_hang = false;
+    Log("hung");
+    Sleep(90000);  // answers nothing; the test ends it before then
+  }
   if (m == WM_TIMER || m == WM_CLOSE) DestroyWindow(w);
   if (m == WM_DESTROY) PostQuitMessage(0);
   return DefWindowProcA(w, m, wp, lp);
@@ -214,7 +230,8 @@ int main(int argc, char** argv) {
   g_log = g_log.substr(0, g_log.rfind('\\') + 1) + "Ledra.log";
   std::string company = "Sample Company";
   std::vector<std::string> open;
-  bool search = false;
+  bool search = false, hang = false;
+  int late = 0;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--log" && i + 1 < argc) g_log = argv[++i];
@@ -222,7 +239,14 @@ int main(int argc, char** argv) {
     else if (a == "--open" && i + 1 < argc) open.push_back(argv[++i]);
     else if (a == "--search") search = true;
     else if (a == "--no-search") g_no_search = true;
+    else if (a == "--hang") hang = true;
+    else if (a == "--flat") g_flat = true;
+    else if (a == "--late" && i + 1 < argc) late = std::atoi(argv[++i]);
   }
+  char folder[MAX_PATH] = {0};
+  GetCurrentDirectoryA(MAX_PATH, folder);
+  Log(std::string("up in ") + folder);
+  Sleep(late);
 
   Register("LedraStandInMain", MainProc);
   Register("LedraWorkspace", DefWindowProcA);
@@ -235,17 +259,20 @@ int main(int argc, char** argv) {
   HINSTANCE inst = GetModuleHandleA(nullptr);
   HWND toolbar = CreateWindowExA(0, "STATIC", "toolbar", WS_CHILD | WS_VISIBLE, 0, 0, 800, 20, g_main, nullptr, inst, nullptr);
   HWND status = CreateWindowExA(0, "STATIC", "status", WS_CHILD | WS_VISIBLE, 0, 560, 800, 20, g_main, nullptr, inst, nullptr);
-  g_workspace = CreateWindowExA(0, "LedraWorkspace", "", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 20, 800, 540,
-                                g_main, nullptr, inst, nullptr);
+  if (!g_flat) {
+    g_workspace = CreateWindowExA(0, "LedraWorkspace", "", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 20, 800, 540,
+                                  g_main, nullptr, inst, nullptr);
+  }
   // The workspace is the third child from the top, whatever order creation gave.
   SetWindowPos(toolbar, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   SetWindowPos(status, toolbar, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-  SetWindowPos(g_workspace, status, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  if (g_workspace) SetWindowPos(g_workspace, status, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   ShowWindow(g_main, SW_SHOWNORMAL);
   SetForegroundWindow(g_main);
   for (const std::string& s : open) OpenScreen(s.c_str());
   if (search) OpenSearch(g_last_screen);
   SetTimer(g_main, 1, 120000, nullptr);  // never outlives a test run
+  g_hang = hang;
   Log("started " + title);
 
   Keys keys;

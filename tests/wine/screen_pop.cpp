@@ -3,23 +3,24 @@
 // what reached it. Usage: screen_pop <folder of the stand-in's Ledra.exe>
 #include <windows.h>
 #include <oleauto.h>
+#include <tlhelp32.h>
 
+#include <atomic>
 #include <cstdio>
 #include <fstream>
 #include <string>
 #include <vector>
 
-#include "plgLedraII.h"
+#include "client.h"
 
 namespace {
 
-int failures = 0;
 std::string g_dir;
 _Session* g_session = nullptr;
 
 void Expect(const std::string& what, bool ok, const std::string& got = "") {
   std::printf(ok ? "ok   %s\n" : "FAIL %s [%s]\n", what.c_str(), got.c_str());
-  if (!ok) ++failures;
+  if (!ok) ++g_failures;
 }
 
 // The lines the stand-in wrote after it was up, leaving out the raw keys.
@@ -34,13 +35,38 @@ std::vector<std::string> Received(const std::string& log) {
   return lines;
 }
 
-bool Started(const std::string& log) {
+// The first line of a log that begins with prefix, "" when there is none.
+std::string Line(const std::string& log, const std::string& prefix) {
   std::ifstream in(log);
   for (std::string l; std::getline(in, l);) {
-    if (l.compare(0, 8, "started ") == 0) return true;
+    if (l.compare(0, prefix.size(), prefix) == 0) return l;
   }
-  return false;
+  return "";
 }
+bool Started(const std::string& log) { return !Line(log, "started ").empty(); }
+
+// How many lines of the plug-in's log mention what.
+int Logged(const std::string& what) {
+  std::ifstream in("c:\\fen.log");
+  int n = 0;
+  for (std::string l; std::getline(in, l);) n += l.find(what) != std::string::npos;
+  return n;
+}
+
+// Calls f with the id of each stand-in process that runs; answers how many.
+template <class F>
+int StandIns(F f) {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  PROCESSENTRY32 e{};
+  e.dwSize = sizeof e;
+  int n = 0;
+  for (BOOL more = Process32First(snapshot, &e); more; more = Process32Next(snapshot, &e)) {
+    if (lstrcmpiA(e.szExeFile, "Ledra.exe") == 0) ++n, f(e.th32ProcessID);
+  }
+  CloseHandle(snapshot);
+  return n;
+}
+int StandInsRunning() { return StandIns([](DWORD) {}); }
 
 std::string Join(const std::vector<std::string>& v) {
   std::string s;
@@ -64,7 +90,8 @@ void DoAction(const wchar_t* rd) {
   SysFreeString(r);
 }
 
-// Closes every stand-in that runs, and waits until each has gone.
+// Closes every stand-in that runs, and waits until each has gone; one
+// without a window yet is ended.
 void EndStandIns() {
   while (HWND w = FindWindowA("LedraStandInMain", nullptr)) {
     DWORD pid = 0;
@@ -75,9 +102,13 @@ void EndStandIns() {
     if (p) WaitForSingleObject(p, 5000), CloseHandle(p);
     WaitUntil(5000, [&] { return !IsWindow(w); });
   }
+  StandIns([](DWORD id) {
+    HANDLE p = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
+    if (p) TerminateProcess(p, 1), WaitForSingleObject(p, 5000), CloseHandle(p);
+  });
 }
 
-bool StartStandIn(const std::string& args, const std::string& log) {
+bool StartStandIn(const std::string& args, const std::string& log, const char* up = "started ") {
   DeleteFileA(log.c_str());
   std::string line = "\"" + g_dir + "\\Ledra.exe\" --log \"" + log + "\" --company Acme " + args;
   STARTUPINFOA si{};
@@ -86,7 +117,7 @@ bool StartStandIn(const std::string& args, const std::string& log) {
   if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
   CloseHandle(pi.hThread);
   CloseHandle(pi.hProcess);
-  return WaitUntil(15000, [&] { return Started(log); });
+  return WaitUntil(15000, [&] { return !Line(log, up).empty(); });
 }
 
 // A command of the prefix, its output discarded.
@@ -107,11 +138,65 @@ void Run(const std::string& cmd) {
   CloseHandle(null);
 }
 
+// Another program's window, on a thread of its own, that counts the keys it
+// gets: one titled "Search", or one that takes the front while a pop runs,
+// as a user's click would.
+struct Intruder {
+  enum Kind { None, Decoy, Thief, HostCall } kind;
+  std::string log;  // the stand-in's, to know when the pop is under way
+  HANDLE thread = nullptr;
+  HWND window = nullptr;
+  std::atomic<int> keys{0};
+  std::atomic<bool> done{false};
+};
+Intruder* g_intruder = nullptr;
+HWND g_host = nullptr;  // a window of the host's thread, whose message asks for another action
+
+LRESULT CALLBACK HostProc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+  if (m == WM_APP) DoAction(L"{Id=snOTHER}{Action=Show contact}");
+  return DefWindowProcA(w, m, wp, lp);
+}
+
+LRESULT CALLBACK IntruderProc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+  if (m == WM_KEYDOWN || m == WM_SYSKEYDOWN || m == WM_CHAR) ++g_intruder->keys;
+  return DefWindowProcA(w, m, wp, lp);
+}
+
+DWORD WINAPI RunIntruder(void*) {
+  Intruder& in = *g_intruder;
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = IntruderProc;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.lpszClassName = "Intruder";
+  RegisterClassA(&wc);
+  in.window = CreateWindowExA(0, "Intruder", in.kind == Intruder::Decoy ? "Search" : "Mail",
+                              WS_OVERLAPPEDWINDOW | (in.kind == Intruder::Decoy ? WS_VISIBLE : 0), 50, 50, 300, 200,
+                              nullptr, nullptr, wc.hInstance, nullptr);
+  bool acted = in.kind == Intruder::Decoy;
+  while (!in.done) {
+    MSG m;
+    while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&m);
+    if (!acted && !Line(in.log, "open ").empty()) {
+      acted = true;
+      if (in.kind == Intruder::Thief) {
+        ShowWindow(in.window, SW_SHOW);
+        SetForegroundWindow(in.window);
+      } else {
+        PostMessageA(g_host, WM_APP, 0, 0);
+      }
+    }
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+  }
+  DestroyWindow(in.window);
+  return 0;
+}
+
 struct Case {
   const char* what;
   const char* args;  // the stand-in's state before the action
   const wchar_t* rd;
   std::vector<std::string> expected;
+  Intruder::Kind intruder = Intruder::None;
 };
 
 void Check(const Case& c, int n) {
@@ -120,6 +205,11 @@ void Check(const Case& c, int n) {
     Expect(std::string(c.what) + ": the stand-in starts", false);
     return;
   }
+  Intruder intruder{c.intruder, log};
+  g_intruder = &intruder;
+  if (c.intruder != Intruder::None) intruder.thread = CreateThread(nullptr, 0, RunIntruder, nullptr, 0, nullptr);
+  if (c.intruder == Intruder::Decoy) WaitUntil(5000, [&] { return intruder.window != nullptr; });
+  int refused = Logged("this one is refused");
   DWORD start = GetTickCount();
   DoAction(c.rd);
   std::printf("     (%s: DoAction took %lu ms)\n", c.what, static_cast<unsigned long>(GetTickCount() - start));
@@ -129,6 +219,15 @@ void Check(const Case& c, int n) {
   Sleep(700);
   auto got = Received(log);
   Expect(c.what, got == c.expected, Join(got));
+  if (intruder.thread) {
+    intruder.done = true;
+    WaitForSingleObject(intruder.thread, 5000);
+    CloseHandle(intruder.thread);
+    Expect(std::string(c.what) + ": the other window got no key", intruder.keys == 0, std::to_string(intruder.keys));
+  }
+  if (c.intruder == Intruder::HostCall) {
+    Expect(std::string(c.what) + ": refused, and logged", Logged("this one is refused") == refused + 1);
+  }
   EndStandIns();
 }
 
@@ -160,14 +259,20 @@ int main(int argc, char** argv) {
   if (argc < 2) return 2;
   g_dir = argv[1];
   CoInitialize(nullptr);
-  CLSID clsid;
-  if (FAILED(CLSIDFromProgID(L"plgLedraII.Session", &clsid)) ||
-      FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID__Session, reinterpret_cast<void**>(&g_session)))) {
+  g_session = CreateSession();
+  if (!g_session) {
     std::printf("FAIL create\n");
     return 1;
   }
   const std::string kKey = "\"HKLM\\SOFTWARE\\Kestrin\\Ledra Client\\System\"";
-  Run("reg delete " + kKey + " /f");
+  Run("reg delete " + kKey + " /f /reg:32");
+  Run("reg delete " + kKey + " /f /reg:64");
+  WNDCLASSA host{};
+  host.lpfnWndProc = HostProc;
+  host.hInstance = GetModuleHandleA(nullptr);
+  host.lpszClassName = "Host";
+  RegisterClassA(&host);
+  g_host = CreateWindowExA(0, "Host", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, host.hInstance, nullptr);
   EndStandIns();
   // A first run of the stand-in, so that the cases do not pay for a cold
   // start inside the plug-in's time-outs.
@@ -187,8 +292,15 @@ int main(int argc, char** argv) {
       {"order processing for a supplier does nothing", "", L"{Id=pnSUP01}{Action=Order processing}", {}},
       {"a search window left open is closed first", "--open Customer --search", L"{Id=snCUST01}{Action=Show contact}",
        {"search closed", "search opened on Customer", "search Customer: CUST01"}},
-      {"an account code with / releases Alt instead", "", L"{Id=snAB/12}{Action=Show contact}",
-       {"open Customer", "search opened on Customer", "search Customer: AB12"}},
+      {"an account code is typed as it stands", "", L"{Id(S16)=snAB/12{91}X\\Y@\u00e9}{Action=Show contact}",
+       {"open Customer", "search opened on Customer", "search Customer: AB/12{91}X\\Y@\xe9"}},
+      {"no workspace: another program's Search window is left alone", "--flat",
+       L"{Id=snCUST01}{Action=Show contact}",
+       {"open Customer", "search opened on Customer", "search Customer: CUST01"}, Intruder::Decoy},
+      {"another window takes the front during the pop", "", L"{Id=snCUST01}{Action=Show contact}",
+       {"open Customer", "search opened on Customer", "search Customer: CUST01"}, Intruder::Thief},
+      {"a second action during the pop is refused", "", L"{Id=snCUST01}{Action=Show contact}",
+       {"open Customer", "search opened on Customer", "search Customer: CUST01"}, Intruder::HostCall},
   };
   int n = 0;
   for (const Case& c : cases) Check(c, ++n);
@@ -224,24 +336,55 @@ int main(int argc, char** argv) {
   Expect("new contact: nothing typed", Received(log).empty(), Join(Received(log)));
   EndStandIns();
 
-  // Not running: started from the install folder (a value without the final
-  // "\"), and nothing typed.
-  Run("reg add " + kKey + " /v PathToLedra /d \"" + g_dir + "\" /f");
+  // A hung application: each action ends within 20 seconds and types
+  // nothing. The first writes one line; the second, within the minute,
+  // repeats it and the log counts it instead of writing it again.
+  log = g_dir + "\\hung.log";
+  StartStandIn("--hang", log);
+  for (int i = 1; i <= 2; ++i) {
+    int stopped = Logged("the screen-pop stopped");
+    DWORD took = GetTickCount();
+    DoAction(L"{Id=snCUST01}{Action=Show contact}");
+    took = GetTickCount() - took;
+    std::printf("     (a hung application, action %d: %lu ms)\n", i, static_cast<unsigned long>(took));
+    Expect("hung: the action ends within 20 s", took < 20000, std::to_string(took));
+    Expect("hung: one line in the log", Logged("the screen-pop stopped") == stopped + (i == 1 ? 1 : 0));
+  }
+  Expect("hung: nothing typed", Received(log) == std::vector<std::string>{"hung"}, Join(Received(log)));
+  EndStandIns();
+
+  // The 32-bit application's installation writes "PathToLedra" into the
+  // 32-bit view; here as an expandable value, in quotes.
+  Run("reg delete " + kKey + " /f /reg:32");
+  Run("reg add " + kKey + " /v PathToLedra /t REG_EXPAND_SZ /d \"\\\"%LEDRA_STANDIN%\\\"\" /f /reg:32");
+  SetEnvironmentVariableA("LEDRA_STANDIN", g_dir.c_str());
+
+  // Its program runs but shows no main window yet: no second copy.
+  StartStandIn("--late 8000", g_dir + "\\late.log", "up in ");
+  DoAction(L"{Id=snCUST01}");
+  Expect("starting: no second copy", StandInsRunning() == 1, std::to_string(StandInsRunning()));
+  EndStandIns();
+
+  // Not running: started from there, in its own folder, once however often
+  // asked; nothing typed.
   std::string own_log = g_dir + "\\Ledra.log";
   DeleteFileA(own_log.c_str());
   DoAction(L"{Id=snCUST01}{Action=Show contact}");
+  DoAction(L"{Id=snCUST01}");
   bool started = WaitUntil(15000, [&] { return Started(own_log); });
   Expect("not running: started from PathToLedra", started);
+  Expect("not running: in its own folder", lstrcmpiA(Line(own_log, "up in ").c_str(), ("up in " + g_dir).c_str()) == 0,
+         Line(own_log, "up in "));
+  Expect("not running: started once", StandInsRunning() == 1, std::to_string(StandInsRunning()));
   Sleep(1000);
   std::ifstream in(own_log);
   std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   Expect("not running: nothing typed", started && all.find("\nkey ") == std::string::npos &&
                                            Received(own_log).empty(), all);
   EndStandIns();
-  Run("reg delete " + kKey + " /f");
+  Run("reg delete " + kKey + " /f /reg:32");
 
   g_session->Release();
   CoUninitialize();
-  if (!failures) std::printf("all passed\n");
-  return failures ? 1 : 0;
+  return Finish();
 }

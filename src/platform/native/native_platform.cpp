@@ -1,6 +1,7 @@
 #include "platform/native/native_platform.h"
 
 #include <iconv.h>
+#include <sys/stat.h>
 
 #include <array>
 #include <cerrno>
@@ -248,12 +249,19 @@ Text InvariantLocale::Decode(uint32_t codepage, const char* bytes, size_t n) con
   return out;
 }
 
-void FileLog::AppendLine(const std::string& ansi) noexcept {
-  FILE* f = std::fopen(path_.c_str(), "ab");
-  if (!f) return;
-  std::fwrite(ansi.data(), 1, ansi.size(), f);
-  std::fwrite("\r\n", 1, 2, f);
-  std::fclose(f);
+void FileLog::Append(const std::string& bytes, const Full& full) noexcept {
+  try {
+    std::lock_guard<std::mutex> hold(lock_);
+    struct stat st {};
+    if (::stat(path_.c_str(), &st) == 0 && full(static_cast<uint64_t>(st.st_size))) {
+      std::rename(path_.c_str(), (path_ + ".1").c_str());
+    }
+    FILE* f = std::fopen(path_.c_str(), "ab");
+    if (!f) return;
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+  } catch (...) {
+  }
 }
 
 OleDate SystemClock::Now() const {
@@ -368,8 +376,8 @@ std::unique_ptr<Thread> NativeThreads::Start(std::function<void()> body) {
   }
 }
 
-std::string MemoryRegistry::Path(uint32_t root, const Text& subkey) {
-  std::string p = std::to_string(root) + "\\";
+std::string MemoryRegistry::Path(uint32_t root, const Text& subkey, View view) {
+  std::string p = std::to_string(root) + (view == View::Bits32 && root == kLocalMachine ? "-32\\" : "\\");
   for (char16_t c : subkey) {
     if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 32);
     p += c < 128 ? static_cast<char>(c) : '?';
@@ -378,9 +386,38 @@ std::string MemoryRegistry::Path(uint32_t root, const Text& subkey) {
   return p;
 }
 
-long MemoryRegistry::OpenKey(uint32_t root, const Text& subkey, Key* key) {
+namespace {
+
+bool IsText(uint32_t type) { return type == Registry::kText || type == Registry::kExpandText; }
+
+std::string Utf16Bytes(const std::string& utf8) {
+  std::string out;
+  for (char16_t c : FromUtf8(utf8)) {
+    out += static_cast<char>(c & 0xFF);
+    out += static_cast<char>(c >> 8);
+  }
+  return out;
+}
+
+std::string Utf8OfUtf16(const std::string& bytes) {
+  Text t;
+  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    t += static_cast<char16_t>(static_cast<uint8_t>(bytes[i]) | static_cast<uint8_t>(bytes[i + 1]) << 8);
+  }
+  return ToUtf8(t);
+}
+
+std::string UpperName(const Text& name) {
+  std::string n;
+  for (char16_t c : name) n += static_cast<char>(c >= u'a' && c <= u'z' ? c - 32 : c);
+  return n;
+}
+
+}  // namespace
+
+long MemoryRegistry::OpenKey(uint32_t root, const Text& subkey, Key* key, View view) {
   std::lock_guard<std::recursive_mutex> hold(lock_);
-  auto path = Path(root, subkey);
+  auto path = Path(root, subkey, view);
   if (!keys_.count(path)) return 2;
   *key = next_++;
   open_[*key] = path;
@@ -391,10 +428,8 @@ long MemoryRegistry::QueryValue(Key key, const Text& name, uint32_t* type, uint8
   std::lock_guard<std::recursive_mutex> hold(lock_);
   auto k = open_.find(key);
   if (k == open_.end()) return 6;  // invalid handle
-  std::string n;
-  for (char16_t c : name) n += static_cast<char>(c >= u'a' && c <= u'z' ? c - 32 : c);
   auto& values = keys_[k->second];
-  auto v = values.find(n);
+  auto v = values.find(UpperName(name));
   if (v == values.end()) return 2;
   if (type) *type = v->second.type;
   uint32_t need = static_cast<uint32_t>(v->second.bytes.size());
@@ -422,20 +457,34 @@ long MemoryRegistry::DeleteKey(uint32_t root, const Text& subkey) {
 }
 
 long MemoryRegistry::SetText(uint32_t root, const Text& subkey, const Text& name, const Text& value) {
-  SetRaw(root, subkey, name, 1, ToUtf8(value) + std::string(1, '\0'));
+  SetRaw(root, subkey, name, kText, ToUtf8(value) + std::string(1, '\0'));
   return 0;
 }
 
-void MemoryRegistry::SetRaw(uint32_t root, const Text& subkey, const Text& name, uint32_t type, const std::string& bytes) {
+Text MemoryRegistry::ExpandEnvironment(const Text& s) const {
+  std::string in = ToUtf8(s), out;
+  for (size_t i = 0; i < in.size();) {
+    size_t end = in[i] == '%' ? in.find('%', i + 1) : std::string::npos;
+    auto var = end == std::string::npos ? environment.end() : environment.find(in.substr(i + 1, end - i - 1));
+    if (var == environment.end()) {
+      out += in[i++];
+      continue;
+    }
+    out += var->second;
+    i = end + 1;
+  }
+  return FromUtf8(out);
+}
+
+void MemoryRegistry::SetRaw(uint32_t root, const Text& subkey, const Text& name, uint32_t type,
+                            const std::string& bytes, View view) {
   std::lock_guard<std::recursive_mutex> hold(lock_);
-  auto path = Path(root, subkey);
+  auto path = Path(root, subkey, view);
   // Every key on the way exists too, as in the real registry.
   for (size_t pos = path.find('\\'); pos != std::string::npos; pos = path.find('\\', pos + 1)) {
     if (pos + 1 < path.size()) keys_[path.substr(0, path.find('\\', pos + 1))];
   }
-  std::string n;
-  for (char16_t c : name) n += static_cast<char>(c >= u'a' && c <= u'z' ? c - 32 : c);
-  keys_[path][n] = Value{type, bytes};
+  keys_[path][UpperName(name)] = Value{type, IsText(type) ? Utf16Bytes(bytes) : bytes};
 }
 
 bool MemoryRegistry::HasKey(uint32_t root, const Text& subkey) const {
@@ -447,11 +496,9 @@ std::optional<std::string> MemoryRegistry::Raw(uint32_t root, const Text& subkey
   std::lock_guard<std::recursive_mutex> hold(lock_);
   auto k = keys_.find(Path(root, subkey));
   if (k == keys_.end()) return std::nullopt;
-  std::string n;
-  for (char16_t c : name) n += static_cast<char>(c >= u'a' && c <= u'z' ? c - 32 : c);
-  auto v = k->second.find(n);
+  auto v = k->second.find(UpperName(name));
   if (v == k->second.end()) return std::nullopt;
-  return v->second.bytes;
+  return IsText(v->second.type) ? Utf8OfUtf16(v->second.bytes) : v->second.bytes;
 }
 
 NativePlatform::NativePlatform(std::string log_path) : log(std::move(log_path)) {

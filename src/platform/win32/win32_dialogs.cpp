@@ -37,30 +37,73 @@ Text WindowText(HWND h) {
 
 // The module's own manifest (resource 2) activated for as long as a dialog
 // is up: a DLL's manifest does not reach the windows it creates otherwise.
+// Made for each dialog and released after it.
 class CommonControlsV6 {
  public:
   explicit CommonControlsV6(HMODULE module) {
-    static HANDLE context = [module] {
-      ACTCTXW ctx{};
-      ctx.cbSize = sizeof(ctx);
-      ctx.dwFlags = ACTCTX_FLAG_HMODULE_VALID | ACTCTX_FLAG_RESOURCE_NAME_VALID;
-      ctx.hModule = module;
-      ctx.lpResourceName = MAKEINTRESOURCEW(2);
-      return CreateActCtxW(&ctx);
-    }();
-    if (context != INVALID_HANDLE_VALUE) active_ = ActivateActCtx(context, &cookie_) != FALSE;
+    ACTCTXW ctx{};
+    ctx.cbSize = sizeof(ctx);
+    ctx.dwFlags = ACTCTX_FLAG_HMODULE_VALID | ACTCTX_FLAG_RESOURCE_NAME_VALID;
+    ctx.hModule = module;
+    ctx.lpResourceName = MAKEINTRESOURCEW(2);
+    context_ = CreateActCtxW(&ctx);
+    if (context_ != INVALID_HANDLE_VALUE) active_ = ActivateActCtx(context_, &cookie_) != FALSE;
     INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_STANDARD_CLASSES | ICC_TAB_CLASSES};
     InitCommonControlsEx(&icc);
   }
   ~CommonControlsV6() {
     if (active_) DeactivateActCtx(0, cookie_);
+    if (context_ != INVALID_HANDLE_VALUE) ReleaseActCtx(context_);
   }
   CommonControlsV6(const CommonControlsV6&) = delete;
   CommonControlsV6& operator=(const CommonControlsV6&) = delete;
 
  private:
+  HANDLE context_ = INVALID_HANDLE_VALUE;
   ULONG_PTR cookie_ = 0;
   bool active_ = false;
+};
+
+// The owner of a dialog shown on this thread: the host's active window,
+// else the hidden owner window.
+HWND DialogOwner(HWND hidden) {
+  HWND active = GetActiveWindow();
+  if (active && GetWindowThreadProcessId(active, nullptr) == GetCurrentThreadId()) return active;
+  return hidden;
+}
+
+// The host's other visible windows on this thread, disabled while a dialog
+// is up, as for a modal dialog of the host's own, and enabled again after.
+// The owner is left to the dialog, which disables and enables it itself.
+class HostWindowsDisabled {
+ public:
+  HostWindowsDisabled(HWND owner, HWND hidden) : owner_(owner), hidden_(hidden) {
+    EnumThreadWindows(GetCurrentThreadId(), &Disable, reinterpret_cast<LPARAM>(this));
+  }
+  ~HostWindowsDisabled() {
+    for (HWND h : disabled_) {
+      if (IsWindow(h)) EnableWindow(h, TRUE);
+    }
+  }
+  HostWindowsDisabled(const HostWindowsDisabled&) = delete;
+  HostWindowsDisabled& operator=(const HostWindowsDisabled&) = delete;
+
+ private:
+  static BOOL CALLBACK Disable(HWND h, LPARAM self_param) {
+    auto* self = reinterpret_cast<HostWindowsDisabled*>(self_param);
+    if (h == self->owner_ || h == self->hidden_ || !IsWindowVisible(h) || !IsWindowEnabled(h)) return TRUE;
+    try {
+      self->disabled_.push_back(h);
+    } catch (...) {
+      return FALSE;  // no room to remember it: left enabled
+    }
+    EnableWindow(h, FALSE);
+    return TRUE;
+  }
+
+  HWND owner_;
+  HWND hidden_;
+  std::vector<HWND> disabled_;
 };
 
 // What both dialogs share: the handle, raising, closing, and the dialog
@@ -74,10 +117,13 @@ class DialogBase {
   }
   void End() { EndDialog(h_, IDCANCEL); }
 
-  INT_PTR Show(HMODULE module, int id, const OwnerWindow& owner) {
+  // Centred on the owner's monitor (DS_CENTER).
+  INT_PTR Show(HMODULE module, int id, const OwnerWindow& hidden_owner) {
+    HWND hidden = reinterpret_cast<HWND>(hidden_owner.Handle());
+    HWND owner = DialogOwner(hidden);
     CommonControlsV6 v6(module);
-    INT_PTR r = DialogBoxParamW(module, MAKEINTRESOURCEW(id), reinterpret_cast<HWND>(owner.Handle()), &Proc,
-                                reinterpret_cast<LPARAM>(this));
+    HostWindowsDisabled host(owner, hidden);
+    INT_PTR r = DialogBoxParamW(module, MAKEINTRESOURCEW(id), owner, &Proc, reinterpret_cast<LPARAM>(this));
     if (r == -1) RaiseLastError();
     return r;
   }
@@ -97,7 +143,18 @@ class DialogBase {
   HWND h_ = nullptr;
 
  private:
+  // Nothing is thrown through the window manager: a failure the handlers
+  // did not catch themselves is logged and the message left to the default.
   static INT_PTR CALLBACK Proc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+    try {
+      return Handle(h, msg, wp, lp);
+    } catch (...) {
+      Procedure(u" @ plgLedraII.DialogProc").Log(DescribeCurrentException());
+      return FALSE;
+    }
+  }
+
+  static INT_PTR Handle(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     if (msg == WM_INITDIALOG) {
       auto* self = reinterpret_cast<DialogBase*>(lp);
       SetWindowLongPtrW(h, DWLP_USER, lp);
@@ -309,6 +366,8 @@ Text ShowOpenFile(HMODULE module, HWND owner, const OpenFileRequest& request) {
   std::wstring start = Wide(request.file_name);
   start.copy(file.data(), std::min(start.size(), file.size() - 1));
 
+  std::wstring folder = Wide(request.initial_folder);
+
   OPENFILENAMEW ofn{};
   ofn.lStructSize = sizeof(ofn);
   ofn.hwndOwner = owner;
@@ -317,7 +376,9 @@ Text ShowOpenFile(HMODULE module, HWND owner, const OpenFileRequest& request) {
   ofn.nMaxFile = static_cast<DWORD>(file.size());
   ofn.lpstrTitle = title.c_str();
   ofn.lpstrDefExt = ext.empty() ? nullptr : ext.c_str();
-  // No initial folder and no flags: the dialog's own defaults.
+  ofn.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
+  // Only a table that exists; the host's current folder stays as it was.
+  ofn.Flags = OFN_FILEMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
   if (GetOpenFileNameW(&ofn)) return FromWide(file.data(), wcslen(file.data()));
   DWORD e = CommDlgExtendedError();
   if (e != 0) Raise(static_cast<int>(e), u"Common dialog function failed");

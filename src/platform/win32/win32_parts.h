@@ -21,10 +21,14 @@ class Win32Locale : public Locale {
   Text Decode(uint32_t codepage, const char* bytes, size_t n) const override;
 };
 
-// "c:\fen.log", opened, appended and closed for every line.
+// "c:\fen.log", or where that cannot be opened for append (a standard user
+// may not create files in c:\), %LOCALAPPDATA%\LedraII\fen.log; opened,
+// appended and closed for every append, under a named mutex that all
+// processes of all users take.
 class Win32Log : public LogFile {
  public:
-  void AppendLine(const std::string& ansi) noexcept override;
+  void Append(const std::string& bytes, const Full& full) noexcept override;
+  Text Path() override;
 };
 
 class Win32Clock : public Clock {
@@ -44,11 +48,12 @@ class Win32Pump : public MessagePump {
 
 class Win32Registry : public Registry {
  public:
-  long OpenKey(uint32_t root, const Text& subkey, Key* key) override;
+  long OpenKey(uint32_t root, const Text& subkey, Key* key, View view = View::Own) override;
   long QueryValue(Key key, const Text& name, uint32_t* type, uint8_t* data, uint32_t* size) override;
   long CloseKey(Key key) override;
   long DeleteKey(uint32_t root, const Text& subkey) override;
   long SetText(uint32_t root, const Text& subkey, const Text& name, const Text& value) override;
+  Text ExpandEnvironment(const Text& s) const override;
 };
 
 class Win32Files : public FileSystem {

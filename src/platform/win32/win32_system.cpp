@@ -1,4 +1,4 @@
-// Log file, clock, message pump, registry, files and the hidden owner window
+// Clock, message pump, registry, files and the hidden owner window
 // over the Win32 API.
 #include <windows.h>
 #include <oleauto.h>
@@ -17,24 +17,20 @@ namespace {
 std::wstring Wide(const Text& s) { return std::wstring(s.begin(), s.end()); }
 Text FromWide(const wchar_t* s) { return s ? Text(reinterpret_cast<const char16_t*>(s)) : Text(); }
 
-HKEY Root(uint32_t root) { return reinterpret_cast<HKEY>(static_cast<uintptr_t>(root)); }
+// The predefined keys are 32-bit numbers that the headers widen with their
+// sign: HKEY_LOCAL_MACHINE is 0xFFFFFFFF80000002 in a 64-bit process.
+HKEY Root(uint32_t root) { return reinterpret_cast<HKEY>(static_cast<intptr_t>(static_cast<int32_t>(root))); }
 
-std::string Ansi(const Text& s) {
-  Win32Locale locale;
-  return locale.ToAnsi(s);
+REGSAM ViewFlag(Registry::View view) {
+  switch (view) {
+    case Registry::View::Bits32: return KEY_WOW64_32KEY;
+    case Registry::View::Bits64: return KEY_WOW64_64KEY;
+    case Registry::View::Own: break;
+  }
+  return 0;
 }
 
 }  // namespace
-
-void Win32Log::AppendLine(const std::string& ansi) noexcept {
-  HANDLE h = CreateFileA("c:\\fen.log", FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return;
-  std::string line = ansi + "\r\n";
-  DWORD written = 0;
-  WriteFile(h, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-  CloseHandle(h);
-}
 
 OleDate Win32Clock::Now() const {
   SYSTEMTIME st;
@@ -74,16 +70,16 @@ void Win32Pump::WaitForMessages(uint32_t max_ms) {
   MsgWaitForMultipleObjects(0, nullptr, FALSE, max_ms, QS_ALLINPUT);
 }
 
-long Win32Registry::OpenKey(uint32_t root, const Text& subkey, Key* key) {
+long Win32Registry::OpenKey(uint32_t root, const Text& subkey, Key* key, View view) {
   HKEY h = nullptr;
-  LONG rc = RegOpenKeyA(Root(root), Ansi(subkey).c_str(), &h);
+  LONG rc = RegOpenKeyExW(Root(root), Wide(subkey).c_str(), 0, KEY_READ | ViewFlag(view), &h);
   *key = reinterpret_cast<Key>(h);
   return rc;
 }
 
 long Win32Registry::QueryValue(Key key, const Text& name, uint32_t* type, uint8_t* data, uint32_t* size) {
   DWORD t = 0, n = size ? *size : 0;
-  LONG rc = RegQueryValueExA(reinterpret_cast<HKEY>(key), Ansi(name).c_str(), nullptr, &t, data, &n);
+  LONG rc = RegQueryValueExW(reinterpret_cast<HKEY>(key), Wide(name).c_str(), nullptr, &t, data, &n);
   if (type) *type = t;
   if (size) *size = n;
   return rc;
@@ -92,18 +88,27 @@ long Win32Registry::QueryValue(Key key, const Text& name, uint32_t* type, uint8_
 long Win32Registry::CloseKey(Key key) { return RegCloseKey(reinterpret_cast<HKEY>(key)); }
 
 long Win32Registry::DeleteKey(uint32_t root, const Text& subkey) {
-  return RegDeleteKeyA(Root(root), Ansi(subkey).c_str());
+  return RegDeleteKeyW(Root(root), Wide(subkey).c_str());
 }
 
 long Win32Registry::SetText(uint32_t root, const Text& subkey, const Text& name, const Text& value) {
   HKEY h = nullptr;
-  LONG rc = RegCreateKeyA(Root(root), Ansi(subkey).c_str(), &h);
+  LONG rc = RegCreateKeyExW(Root(root), Wide(subkey).c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &h, nullptr);
   if (rc != ERROR_SUCCESS) return rc;
-  std::string v = Ansi(value);
-  rc = RegSetValueExA(h, Ansi(name).c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(v.c_str()),
-                      static_cast<DWORD>(v.size() + 1));
+  std::wstring v = Wide(value);
+  rc = RegSetValueExW(h, Wide(name).c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(v.c_str()),
+                      static_cast<DWORD>((v.size() + 1) * sizeof(wchar_t)));
   RegCloseKey(h);
   return rc;
+}
+
+Text Win32Registry::ExpandEnvironment(const Text& s) const {
+  std::wstring in = Wide(s);
+  DWORD n = ExpandEnvironmentStringsW(in.c_str(), nullptr, 0);
+  if (n == 0) return s;
+  std::vector<wchar_t> out(n + 1, L'\0');
+  if (ExpandEnvironmentStringsW(in.c_str(), out.data(), n + 1) == 0) return s;
+  return FromWide(out.data());
 }
 
 namespace {
