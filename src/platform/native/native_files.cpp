@@ -49,9 +49,17 @@ class PosixFile : public DataFile {
   }
 
   uint64_t Identity() override {
+    Facts f;
+    return Stat(&f) ? f.identity : 0;
+  }
+
+  bool Stat(Facts* f) override {
     struct stat st;
-    if (::fstat(fd_, &st) != 0) return 0;
-    return static_cast<uint64_t>(st.st_ino) ^ (static_cast<uint64_t>(st.st_dev) << 40);
+    if (::fstat(fd_, &st) != 0) return false;
+    f->size = st.st_size;
+    f->written = static_cast<int64_t>(st.st_mtim.tv_sec) * 10000000 + st.st_mtim.tv_nsec / 100;
+    f->identity = static_cast<uint64_t>(st.st_ino) ^ (static_cast<uint64_t>(st.st_dev) << 40);
+    return true;
   }
 
  private:

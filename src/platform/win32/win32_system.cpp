@@ -140,10 +140,19 @@ class Win32DataFile : public DataFile {
   }
 
   uint64_t Identity() override {
+    Facts f;
+    return Stat(&f) ? f.identity : 0;
+  }
+
+  bool Stat(Facts* f) override {
     BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(h_, &info)) return 0;
-    uint64_t index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-    return index ^ (static_cast<uint64_t>(info.dwVolumeSerialNumber) << 40);
+    if (!GetFileInformationByHandle(h_, &info)) return false;
+    f->size = static_cast<int64_t>((static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
+    f->written = static_cast<int64_t>((static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+                                      info.ftLastWriteTime.dwLowDateTime);
+    const uint64_t index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    f->identity = index ^ (static_cast<uint64_t>(info.dwVolumeSerialNumber) << 40);
+    return true;
   }
 
  private:
