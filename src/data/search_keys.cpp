@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <iterator>
+#include <list>
 #include <map>
 #include <string>
 #include <tuple>
@@ -103,6 +105,37 @@ constexpr uint8_t kTailBelowBlank = 8; // the name's first non-blank byte after 
 constexpr char kTelEnd = ',';    // ends each row's dialling characters
 constexpr char kWordsEnd = '\n'; // ends each row's words
 
+// The indexes: a search visits only the rows that share the request's
+// rarest runs of dialling characters, or word starts, or its initial.
+constexpr size_t kRun = 4;                                // dialling characters in an indexed run
+constexpr uint32_t kRunBuckets = 12 * 12 * 12 * 12;       // every run of the 12 dialling characters
+constexpr uint32_t kStarBucket = kRunBuckets;             // rows whose telephone holds "*"
+constexpr uint32_t kHashBucket = kRunBuckets + 1;         // ... and "#"
+constexpr size_t kWordStart = 3;                          // characters of a word start
+constexpr uint32_t kWordBuckets = 37 * 37 * 37;           // A-Z, 0-9 or none, three times
+constexpr uint32_t kInitialBuckets = 256;                 // by the initial's low byte
+
+// Keys and requests hold dialling characters only.
+uint32_t RunCode(char c) { return c >= '0' && c <= '9' ? static_cast<uint32_t>(c - '0') : c == '*' ? 10 : 11; }
+uint32_t RunBucket(const char* s) {
+  uint32_t b = 0;
+  for (size_t i = 0; i < kRun; ++i) b = b * 12 + RunCode(s[i]);
+  return b;
+}
+// The bucket of a word's first kWordStart characters: A-Z, 0-9, or none
+// past its end (and any other byte, which no word holds, with none).
+uint32_t WordBucket(const char* w, size_t n) {
+  uint32_t b = 0;
+  for (size_t i = 0; i < kWordStart; ++i) {
+    const char c = i < n ? w[i] : 0;
+    const uint32_t code = c >= 'A' && c <= 'Z'   ? static_cast<uint32_t>(c - 'A' + 1)
+                          : c >= '0' && c <= '9' ? static_cast<uint32_t>(c - '0' + 27)
+                                                 : 0;
+    b = b * 37 + code;
+  }
+  return b;
+}
+
 std::atomic<uint64_t> g_bytes{0};
 std::atomic<uint64_t> g_budget{kDefaultSearchKeyBudget};
 std::atomic<uint64_t> g_builds{0};
@@ -122,6 +155,15 @@ bool Charge(uint64_t n) {
 
 void Refund(uint64_t n) { g_bytes -= n; }
 
+// Row numbers by bucket, ascending within each.
+struct Postings {
+  std::vector<uint32_t> at;    // buckets + 1: where each bucket's rows begin
+  std::vector<uint32_t> rows;
+  const uint32_t* begin(uint32_t b) const { return rows.data() + at[b]; }
+  const uint32_t* end(uint32_t b) const { return rows.data() + at[b + 1]; }
+  size_t size(uint32_t b) const { return at[b + 1] - at[b]; }
+};
+
 // The keys of the records of one table, in order. Immutable once published;
 // its bytes count against the budget while it lives.
 struct KeyData {
@@ -134,6 +176,9 @@ struct KeyData {
   std::vector<uint8_t> prefix;    // two per row: the name's first bytes, blank-padded
   std::vector<uint8_t> flags;
   uint64_t content = 0;           // hash of every record's bytes that the keys come from
+  Postings runs;                  // by each run of kRun dialling characters, and by "*" and "#"
+  Postings word_starts;           // by the start of each word
+  Postings initials;              // by the initial's low byte
   uint64_t charged = 0;
 
   KeyData() = default;
@@ -265,7 +310,7 @@ uint64_t LayoutOf(const dbf::Header& h) {
 
 // The stamp of the opened file; false when its write time is unknown.
 bool StampOf(const dbf::OpenedTable& t, Stamp* s) {
-  s->written = t.file->LastWriteTime();
+  s->written = t.written;
   s->size = static_cast<int64_t>(t.file_size);
   s->count = t.header.record_count;
   s->year = t.header.update_year;
@@ -370,11 +415,81 @@ class Builder {
     };
     fit(d.tel);
     fit(d.words);
+    if (!IndexRows()) return nullptr;
     return std::move(data_);
   }
 
  private:
   static constexpr size_t kChunkRows = 64;
+
+  // The three indexes over the keys made, in two passes each: count, then
+  // fill.
+  bool IndexRows() {
+    const KeyData& d = *data_;
+    auto runs = [&](uint32_t r, auto&& emit) {
+      const char* s = d.tel.data() + d.tel_at[r];
+      const size_t n = d.tel_at[r + 1] - d.tel_at[r] - 1;  // without the end mark
+      for (size_t i = 0; i < n; ++i) {
+        if (s[i] == '*') emit(kStarBucket);
+        if (s[i] == '#') emit(kHashBucket);
+      }
+      if (n < kRun) return;
+      uint32_t b = RunBucket(s);
+      emit(b);
+      for (size_t i = kRun; i < n; ++i) {
+        b = b % (kRunBuckets / 12) * 12 + RunCode(s[i]);
+        emit(b);
+      }
+    };
+    auto word_starts = [&](uint32_t r, auto&& emit) {
+      const char* s = d.words.data() + d.words_at[r];
+      const char* const e = d.words.data() + d.words_at[r + 1] - 1;  // at the end mark
+      while (s < e) {
+        const char* w = s;
+        while (s < e && *s != ',') ++s;
+        if (s > w) emit(WordBucket(w, static_cast<size_t>(s - w)));
+        ++s;
+      }
+    };
+    auto initials = [&](uint32_t r, auto&& emit) { emit(d.initial[r] & 0xFF); };
+    return Index(kRunBuckets + 2, runs, &data_->runs) && Index(kWordBuckets, word_starts, &data_->word_starts) &&
+           Index(kInitialBuckets, initials, &data_->initials);
+  }
+
+  // Postings of every row's keys, each row once per bucket; their bytes are
+  // charged before they are taken.
+  template <typename EachKey>
+  bool Index(uint32_t buckets, EachKey each_key, Postings* p) {
+    const uint32_t rows = data_->rows;
+    std::vector<uint32_t> seen(buckets, UINT32_MAX);
+    std::vector<uint64_t> count(buckets + 1, 0);
+    for (uint32_t r = 0; r < rows; ++r) {
+      each_key(r, [&](uint32_t b) {
+        if (seen[b] != r) {
+          seen[b] = r;
+          ++count[b + 1];
+        }
+      });
+    }
+    for (uint32_t b = 0; b < buckets; ++b) count[b + 1] += count[b];
+    if (count[buckets] > UINT32_MAX) return false;  // positions are 32 bits
+    const uint64_t bytes = (count[buckets] + buckets + 1) * sizeof(uint32_t);
+    if (!charge_(bytes)) return false;
+    data_->charged += bytes;
+    p->at.assign(count.begin(), count.end());
+    p->rows.resize(static_cast<size_t>(count[buckets]));
+    std::vector<uint32_t> next(p->at.begin(), p->at.end() - 1);
+    std::fill(seen.begin(), seen.end(), UINT32_MAX);
+    for (uint32_t r = 0; r < rows; ++r) {
+      each_key(r, [&](uint32_t b) {
+        if (seen[b] != r) {
+          seen[b] = r;
+          p->rows[next[b]++] = r;
+        }
+      });
+    }
+    return true;
+  }
 
   // Room for n more records, each value byte at most one key byte; after
   // the first chunk, room for every row at the rate seen so far.
@@ -763,8 +878,11 @@ bool BeginMatches(const KeyData& k, uint32_t i, const Plan& plan) {
   return false;
 }
 
-// The record numbers of the first max_rows rows that match, in order.
-std::vector<uint64_t> Matches(const KeyData& k, const Plan& plan, size_t max_rows) {
+// The record numbers of the first max_rows rows that match, in order, from
+// every row's keys in turn: for what the indexes cannot narrow (a number
+// shorter than a run, words shorter than a word start), where matches are
+// usually many and the walk ends early.
+std::vector<uint64_t> Walk(const KeyData& k, const Plan& plan, size_t max_rows) {
   std::vector<uint64_t> out;
   if (plan.filtered) {
     // Row by row, since a letter listing usually ends after a few hundred
@@ -801,6 +919,115 @@ std::vector<uint64_t> Matches(const KeyData& k, const Plan& plan, size_t max_row
     out.push_back(r);
     if (next_tel == r) next_tel = tel.Next();
     if (next_text == r) next_text = text.Next();
+  }
+  return out;
+}
+
+// The rows that can match a request, ascending: a union of posting lists
+// and of intersections of two.
+class Candidates {
+ public:
+  void Add(const uint32_t* b, const uint32_t* e) {
+    if (b != e) ranges_.push_back({b, e});
+  }
+  // The rows in every one of the buckets, from the two smallest.
+  void AddAll(const Postings& p, std::vector<uint32_t> buckets) {
+    std::sort(buckets.begin(), buckets.end());
+    buckets.erase(std::unique(buckets.begin(), buckets.end()), buckets.end());
+    std::partial_sort(buckets.begin(), buckets.begin() + std::min<size_t>(2, buckets.size()), buckets.end(),
+                      [&](uint32_t a, uint32_t b) { return p.size(a) < p.size(b); });
+    if (buckets.size() == 1) return Add(p.begin(buckets[0]), p.end(buckets[0]));
+    owned_.emplace_back();
+    std::set_intersection(p.begin(buckets[0]), p.end(buckets[0]), p.begin(buckets[1]), p.end(buckets[1]),
+                          std::back_inserter(owned_.back()));
+    Add(owned_.back().data(), owned_.back().data() + owned_.back().size());
+  }
+  // The next row of the union, each once; false at its end.
+  bool Next(uint32_t* row) {
+    uint64_t least = UINT64_MAX;
+    for (const auto& r : ranges_) {
+      if (r.first != r.second) least = std::min<uint64_t>(least, *r.first);
+    }
+    if (least == UINT64_MAX) return false;
+    for (auto& r : ranges_) {
+      if (r.first != r.second && *r.first == least) ++r.first;
+    }
+    *row = static_cast<uint32_t>(least);
+    return true;
+  }
+
+ private:
+  std::vector<std::pair<const uint32_t*, const uint32_t*>> ranges_;
+  std::list<std::vector<uint32_t>> owned_;  // intersections; a list keeps them where they are
+};
+
+// Adds the rows that can pass the telephone test; false when the index
+// cannot narrow it.
+bool TelCandidates(const KeyData& k, const Plan& plan, Candidates* c) {
+  if (plan.tel == Plan::Mode::None) return true;
+  if (plan.tel == Plan::Mode::All) return false;
+  const std::string& n = plan.tel_needle;
+  if (n.size() >= kRun) {
+    std::vector<uint32_t> buckets;
+    for (size_t i = 0; i + kRun <= n.size(); ++i) buckets.push_back(RunBucket(n.data() + i));
+    c->AddAll(k.runs, buckets);
+  } else if (n.find('#') != std::string::npos) {
+    c->Add(k.runs.begin(kHashBucket), k.runs.end(kHashBucket));
+  } else if (n.find('*') != std::string::npos) {
+    c->Add(k.runs.begin(kStarBucket), k.runs.end(kStarBucket));
+  } else {
+    return false;
+  }
+  return true;
+}
+
+bool TextCandidates(const KeyData& k, const Plan& plan, Candidates* c) {
+  if (plan.text == Plan::Mode::None) return true;
+  if (plan.text == Plan::Mode::All) return false;
+  std::vector<uint32_t> buckets;
+  for (const std::string& w : plan.words) {
+    if (w.size() >= kWordStart) buckets.push_back(WordBucket(w.data(), w.size()));
+  }
+  if (buckets.empty()) return false;
+  c->AddAll(k.word_starts, buckets);
+  return true;
+}
+
+bool InitialCandidates(const KeyData& k, const Plan& plan, Candidates* c) {
+  if (plan.text_on_initial) return false;
+  auto add = [&](char16_t initial) { c->Add(k.initials.begin(initial & 0xFF), k.initials.end(initial & 0xFF)); };
+  if (plan.begin_char) add(plan.begin);
+  if (plan.begin_empty) add(0);
+  if (plan.text_initial_comma) add(u',');
+  return true;
+}
+
+bool TelHit(const KeyData& k, const Plan& plan, uint32_t r) {
+  if (plan.tel != Plan::Mode::Find) return plan.tel == Plan::Mode::All;
+  return FindBytes(k.tel, k.tel_at[r], k.tel_at[r + 1] - 1, plan.tel_needle) != std::string::npos;
+}
+
+bool TextHit(const KeyData& k, const Plan& plan, uint32_t r) {
+  if (plan.text != Plan::Mode::Find) return plan.text == Plan::Mode::All;
+  for (const std::string& w : plan.words) {
+    if (!HasWord(k.words, k.words_at[r], k.words_at[r + 1] - 1, w)) return false;
+  }
+  return true;
+}
+
+// The first max_rows rows that match, in order: only the rows the indexes
+// name are tested, as the walk tests every row.
+std::vector<uint64_t> Matches(const KeyData& k, const Plan& plan, size_t max_rows) {
+  Candidates c;
+  const bool indexed =
+      TelCandidates(k, plan, &c) && (plan.filtered ? InitialCandidates(k, plan, &c) : TextCandidates(k, plan, &c));
+  if (!indexed) return Walk(k, plan, max_rows);
+  std::vector<uint64_t> out;
+  for (uint32_t r; out.size() < max_rows && c.Next(&r);) {
+    if (k.flags[r] & kDeleted) continue;
+    const bool hit = plan.filtered ? (TelHit(k, plan, r) || BeginMatches(k, r, plan)) && PassesFilter(k, r, plan.filter)
+                                   : TelHit(k, plan, r) || TextHit(k, plan, r);
+    if (hit) out.push_back(r);
   }
   return out;
 }

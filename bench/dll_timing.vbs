@@ -1,0 +1,49 @@
+' The lookups as a telephony host times them: through the DLL, by the script
+' host's own clock, over many calls of each kind. Prints milliseconds.
+' Usage: cscript //nologo dll_timing.vbs FOLDER [CALLS]
+'   FOLDER holds a_pname.dbf and a_sname.dbf (ledra-sample, or make bench's
+'   build/bench-data/ROWS).
+Option Explicit
+On Error Resume Next
+Dim s, calls, t0, loaded, r, i
+calls = 1000
+If WScript.Arguments.Count > 1 Then calls = CLng(WScript.Arguments(1))
+
+Sub Check(what)
+  If Err.Number <> 0 Then WScript.Echo "FAIL " & what & ": " & Err.Description : WScript.Quit 1
+End Sub
+
+Function Ms(since, n)
+  Ms = FormatNumber((Timer - since) * 1000 / n, 3)
+End Function
+
+Set s = CreateObject("plgLedraII.Session")
+Check "CreateObject"
+s.Initialize "{DBFile=" & WScript.Arguments(0) & "\a_sname.dbf}", "", Nothing
+t0 = Timer
+r = s.Load("")
+loaded = Timer
+Check "Load"
+WScript.Echo "Load                            " & Ms(t0, 1) & "  " & r
+t0 = Timer : r = s.FindContact("{Tel=01234 567890}")
+WScript.Echo "number, known, right after Load " & Ms(t0, 1)
+Do While Timer - loaded < 3 : Loop  ' Wine's script host has no WScript.Sleep
+t0 = Timer : r = s.FindContact("{Tel=01234 567890}")
+WScript.Echo "number, known, 3 s after Load   " & Ms(t0, 1)
+If InStr(r, "pnACME01") = 0 Then WScript.Echo "FAIL the known caller: " & r
+
+Sub Measure(name, list, request)
+  Dim k, t
+  t = Timer
+  For k = 1 To calls
+    If list Then r = s.FindList(CStr(request)) Else r = s.FindContact(CStr(request))
+  Next
+  Check name
+  WScript.Echo name & Space(32 - Len(name)) & Ms(t, calls) & "  " & Left(r, 60)
+End Sub
+Measure "number, no match", False, "{Tel=09876 543210}"
+Measure "number, known", False, "{Tel=01234 567890}"
+Measure "words", True, "{Text=dave pennington}"
+Measure "letter", True, "{Begin=M}"
+s.Unload
+WScript.Echo "all done (" & calls & " calls each)"
