@@ -36,11 +36,18 @@ Sub Measure(name, list, request)
   Dim k, t
   t = Timer
   For k = 1 To calls
-    If list Then r = s.FindList(CStr(request)) Else r = s.FindContact(CStr(request))
+    If request = "" Then
+      r = s.Capabilities()
+    ElseIf list Then
+      r = s.FindList(CStr(request))
+    Else
+      r = s.FindContact(CStr(request))
+    End If
   Next
   Check name
   WScript.Echo name & Space(32 - Len(name)) & Ms(t, calls) & "  " & Left(r, 60)
 End Sub
+Measure "a call that reads no table", False, ""
 Measure "number, no match", False, "{Tel=09876 543210}"
 Measure "number, known", False, "{Tel=01234 567890}"
 Measure "words", True, "{Text=dave pennington}"
