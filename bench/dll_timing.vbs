@@ -32,6 +32,17 @@ t0 = Timer : r = s.FindContact("{Tel=01234 567890}")
 WScript.Echo "number, known, 3 s after Load   " & Ms(t0, 1)
 If InStr(r, "pnACME01") = 0 Then WScript.Echo "FAIL the known caller: " & r
 
+' The warm figures only once the worker's keys answer: until then a call
+' may scan, and one scan among the calls would be most of their time.
+Dim waited, fast
+waited = Timer
+Do
+  t0 = Timer
+  For i = 1 To 20 : r = s.FindContact("{Tel=01234 567890}") : Next
+  fast = (Timer - t0) < 0.05
+Loop Until fast Or Timer - waited > 120
+WScript.Echo "warm after Load                 " & FormatNumber(Timer - loaded, 1) & " s"
+
 Sub Measure(name, list, request)
   Dim k, t
   t = Timer
