@@ -40,6 +40,7 @@ Session& Fixture() {
     }
     rmdir(dir);
     UsePlatform().files = &files;
+    files.clock = UsePlatform().clock;  // so that the worker's keys come to answer too
     auto* s = new Session;
     s->Initialize(u"{DBFile=C:\\Acc\\a_sname.dbf}", u"", nullptr);
     s->Load(u"");

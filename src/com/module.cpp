@@ -9,6 +9,7 @@
 #include "com/registration_table.h"
 #include "com/session_object.h"
 #include "common/text.h"
+#include "data/search_keys.h"
 #include "platform/win32/win32_platform.h"
 
 namespace ledra::com {
@@ -158,8 +159,9 @@ extern "C" HRESULT __stdcall DllGetClassObject(REFCLSID clsid, REFIID riid, void
 }
 
 extern "C" HRESULT __stdcall DllCanUnloadNow() {
-  // Live objects, server locks and calls still running hold the module.
-  if (ModuleCount() != 0) return S_FALSE;
+  // Live objects, server locks, calls still running and the search keys'
+  // worker thread (it runs code of this DLL while it lives) hold the module.
+  if (ModuleCount() != 0 || ledra::SearchKeyWorkerRunning()) return S_FALSE;
   ReleaseTypeLib();
   return S_OK;
 }

@@ -64,6 +64,8 @@ class Clock {
   virtual float Timer() const = 0;
   // Milliseconds from a clock that does not restart at midnight.
   virtual uint32_t TickCount() const = 0;
+  // Milliseconds from a clock that never goes back and never wraps.
+  virtual uint64_t Milliseconds() const { return TickCount(); }
 };
 
 class MessagePump {
@@ -120,12 +122,25 @@ class DataFile {
   virtual int64_t ReadAt(uint64_t offset, void* buf, size_t n) = 0;
   // The file's current size, -1 on error.
   virtual int64_t Size() = 0;
-  // When the file was last written, in the platform's own units (only ever
-  // compared for equality); -1 when unknown.
+  // When the file was last written, in 100-nanosecond units of the file
+  // system's clock; -1 when unknown.
   virtual int64_t LastWriteTime() { return -1; }
   // Which file this is on its volume: another value once the path names a
   // new file (a table packed into a copy and renamed). 0 when unknown.
   virtual uint64_t Identity() { return 0; }
+  // The three at once, in one request where the platform has one (a search
+  // asks for them twice a call); false when the size cannot be read.
+  struct Facts {
+    int64_t size = -1;
+    int64_t written = -1;
+    uint64_t identity = 0;
+  };
+  virtual bool Stat(Facts* f) {
+    f->size = Size();
+    f->written = LastWriteTime();
+    f->identity = Identity();
+    return f->size >= 0;
+  }
 };
 
 class FileSystem {
@@ -139,6 +154,59 @@ class FileSystem {
   virtual bool FolderExists(const Text& folder) = 0;
   // The path of name inside folder, in the platform's own form.
   virtual Text Join(const Text& folder, const Text& name) const = 0;
+  // The last-write time a file written now would get (LastWriteTime's
+  // units); -1 when unknown.
+  virtual int64_t FileTimeNow() const { return -1; }
+};
+
+// Threads of the plug-in's own and the small locks they share: the Windows
+// runtime the DLL is built with has no std::mutex or std::thread.
+class Lock {
+ public:
+  virtual ~Lock() = default;
+  virtual void Acquire() = 0;
+  virtual bool TryAcquire() = 0;
+  virtual void Release() = 0;
+};
+
+// Held for a scope.
+class Locked {
+ public:
+  explicit Locked(Lock& l) : l_(l) { l_.Acquire(); }
+  ~Locked() { l_.Release(); }
+  Locked(const Locked&) = delete;
+  Locked& operator=(const Locked&) = delete;
+
+ private:
+  Lock& l_;
+};
+
+// Wakes one waiting thread; a Set with nobody waiting is kept for the next
+// Wait.
+class Signal {
+ public:
+  virtual ~Signal() = default;
+  virtual void Set() = 0;
+  // True when set, false after max_ms.
+  virtual bool Wait(uint32_t max_ms) = 0;
+};
+
+class Thread {
+ public:
+  // Letting go of a thread that has not ended leaves it running to its end.
+  virtual ~Thread() = default;
+  // Waits at most max_ms for the thread to end; true when it has.
+  virtual bool Join(uint32_t max_ms) = 0;
+};
+
+class Threads {
+ public:
+  virtual ~Threads() = default;
+  virtual std::unique_ptr<Lock> NewLock() = 0;
+  virtual std::unique_ptr<Signal> NewSignal() = 0;
+  // Runs body on a new thread; nullptr when none can be started. The code
+  // body runs stays loaded until it returns.
+  virtual std::unique_ptr<Thread> Start(std::function<void()> body) = 0;
 };
 
 // What the component's version resource says of it.
@@ -318,6 +386,8 @@ struct Platform {
   Programs* programs = nullptr;
   // The dialogs of Configure.
   Dialogs* dialogs = nullptr;
+  // Threads and locks (absent: no work in the background, no search keys).
+  Threads* threads = nullptr;
 };
 
 // The platform the core runs on, set once by the DLL, the tool or a test.

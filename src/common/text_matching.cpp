@@ -10,7 +10,6 @@ namespace {
 // Exact membership tests; no case folding and no other alphabets, so an
 // accented letter is never a word character.
 bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
-bool IsDialling(char16_t c) { return IsDigit(c) || c == u'*' || c == u'#'; }
 bool IsNumberPunctuation(char16_t c) { return c == u'.' || c == u'(' || c == u')' || c == u'+'; }
 bool IsWordChar(char16_t c) { return (c >= u'A' && c <= u'Z') || IsDigit(c); }
 

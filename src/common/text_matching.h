@@ -9,6 +9,11 @@
 
 namespace ledra {
 
+// A dialling character: what a telephone number is reduced to, and all that
+// the search compares of one ("0123456789*#"). A character code or a byte
+// of a table whose code page keeps ASCII (all that tables use).
+constexpr bool IsDialling(uint32_t c) { return (c >= '0' && c <= '9') || c == '*' || c == '#'; }
+
 // Dialling characters only ("0123456789*#"); with keep_format, ".()+" that a
 // digit follows and single blanks between groups stay as well.
 Text DigitsOnly(const Text& source, bool keep_format);

@@ -219,13 +219,27 @@ Text Session::LoadReal(const Text&) {
     cache_rs_.reset();
   }
 
-  Text result = cache_rs_ ? Text(u"{Result=Success}") : u"{Result=Fail}{Reason=Could not load SName: " + err_msg + u"}";
+  const bool loaded = cache_rs_ != nullptr;
+  Text result = loaded ? Text(u"{Result=Success}") : u"{Result=Fail}{Reason=Could not load SName: " + err_msg + u"}";
   cache_rs_.reset();
+
+  // The first caller is identified from keys, not by a scan: both tables'
+  // keys are built now, in the background.
+  std::shared_ptr<void> kept;
+  if (loaded) {
+    std::vector<KeyTable> tables;
+    for (const Text t : {u"pn", u"sn"}) {
+      tables.push_back({table_prefix_ + t + u"ame", t + u"_teleno", t + u"_Contact", t + u"_Name"});
+    }
+    kept = conn_->KeepKeys(tables);
+  }
+  keys_kept_ = std::move(kept);
   return result;
 }
 
 Text Session::UnloadReal() {
   Procedure proc(u" @ plgLedraII.Unload");
+  proc.Step([&] { keys_kept_.reset(); });
   proc.Step([&] { conn_.reset(); });
   return Text();
 }

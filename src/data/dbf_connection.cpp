@@ -55,16 +55,32 @@ class DbfConnection : public Connection {
     return std::make_shared<dbf::DbfResultSet>(fs, path, dbf::OpenTable(fs, path, q.table), q.table, q);
   }
 
-  std::shared_ptr<KeyedRows> OpenMatches(const Text& table, const KeyRequest& request) override {
+  std::shared_ptr<KeyedRows> OpenMatches(const KeyRequest& request) override {
     FileSystem* fs = Sys().files;
-    Text name;
+    if (!fs) return nullptr;
+    dbf::Query q;
     try {
-      name = dbf::ParseQuery(u"select * from " + table).table;  // the names a query accepts
+      q = dbf::ParseQuery(request.sql);  // a statement the scan would refuse gets no rows here either
     } catch (...) {
       return nullptr;
     }
+    return OpenKeyedRows(*fs, folder_, q, request);
+  }
+
+  std::shared_ptr<void> KeepKeys(const std::vector<KeyTable>& tables) override {
+    FileSystem* fs = Sys().files;
     if (!fs) return nullptr;
-    return OpenKeyedRows(*fs, folder_, name, request, [&] { return FindTableFile(*fs, folder_, name); });
+    std::vector<KeyTable> named;
+    for (KeyTable t : tables) {
+      try {
+        t.table = dbf::ParseQuery(u"select * from " + t.table).table;  // the names a query accepts
+      } catch (...) {
+        continue;
+      }
+      named.push_back(std::move(t));
+    }
+    return KeepSearchKeys(*fs, folder_, named,
+                          [fs, folder = folder_](const Text& table) { return FindTableFile(*fs, folder, table); });
   }
 
  private:

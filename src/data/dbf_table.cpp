@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "common/errors.h"
+#include "common/text_matching.h"
 #include "data/dbf_connection.h"
 
 namespace ledra::dbf {
@@ -11,6 +12,7 @@ namespace ledra::dbf {
 namespace {
 
 constexpr size_t kLookupSlots = 16;
+constexpr size_t kFirstHeaderRead = 4096;
 
 char16_t Fold(char16_t c) { return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c; }
 
@@ -59,19 +61,22 @@ OpenedTable OpenTable(FileSystem& fs, const Text& path, const Text& table) {
   Text error;
   t.file = fs.OpenShared(path, &error);
   if (!t.file) Raise(kDbfCannotOpen, u"Cannot open table " + table + u" (" + path + u"): " + error);
-  int64_t size = t.file->Size();
-  if (size < 0) Raise(kDbfCannotOpen, u"Cannot read the size of table " + table + u" (" + path + u")");
-  t.file_size = static_cast<uint64_t>(size);
-  t.identity = t.file->Identity();
+  DataFile::Facts facts;
+  if (!t.file->Stat(&facts)) Raise(kDbfCannotOpen, u"Cannot read the size of table " + table + u" (" + path + u")");
+  t.file_size = static_cast<uint64_t>(facts.size);
+  t.identity = facts.identity;
+  t.written = facts.written;
 
-  uint8_t fixed[kFixedHeader];
-  size_t got = ReadFully(*t.file, 0, fixed, sizeof fixed);
-  uint32_t declared = DeclaredHeaderLength(fixed, got);
-  // Never read past the file, whatever the header claims.
+  // Most headers come whole with the first request; never read past the
+  // file, whatever the header claims.
+  std::vector<uint8_t> bytes(static_cast<size_t>(std::min<uint64_t>(kFirstHeaderRead, t.file_size)));
+  size_t got = ReadFully(*t.file, 0, bytes.data(), bytes.size());
+  const uint32_t declared = DeclaredHeaderLength(bytes.data(), got);
   size_t want = std::max<size_t>(got, std::min<uint64_t>(declared, t.file_size));
-  std::vector<uint8_t> bytes(want);
-  if (got) std::memcpy(bytes.data(), fixed, got);
-  if (want > got) want = got + ReadFully(*t.file, got, bytes.data() + got, want - got);
+  if (want > got) {
+    bytes.resize(want);
+    want = got + ReadFully(*t.file, got, bytes.data() + got, want - got);
+  }
 
   std::string why;
   if (!ParseHeader(bytes.data(), want, t.file_size, &t.header, &why)) {
@@ -213,7 +218,7 @@ void DbfResultSet::AppendDialling(const Text& column, Text& out) {
   char16_t* o = &out[start];
   for (size_t i = 0; i < n; ++i) {
     const uint8_t c = p[i];
-    if ((c >= '0' && c <= '9') || c == '*' || c == '#') *o++ = c;
+    if (IsDialling(c)) *o++ = c;
   }
   out.resize(static_cast<size_t>(o - out.data()));
 }

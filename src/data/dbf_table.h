@@ -27,6 +27,7 @@ struct OpenedTable {
   Header header;
   uint64_t file_size = 0;
   uint64_t identity = 0;  // DataFile::Identity
+  int64_t written = -1;   // DataFile::LastWriteTime
 };
 
 // Opens the file at path and reads its header; throws Failure

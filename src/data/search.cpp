@@ -56,10 +56,6 @@ class Yielder {
     Check();
   }
 
-  // During work that goes by blocks of rows, not row by row: the clock is
-  // read every time.
-  void AfterBlock() { Check(); }
-
   // While a query is still running there is nothing to scan: always yield.
   void Now() {
     if (clock_) last_pump_ = clock_->TickCount();
@@ -234,8 +230,8 @@ Text Session::FindReal(const Text& rd) {
   std::shared_ptr<ResultSet> rs;
 
   // A row from the keys that no longer matches, or one gone from the file,
-  // means the keys were stale: they are built anew and the search starts
-  // over from the supplier table; the third time it scans.
+  // means the keys were stale: they are not used again, and the search
+  // starts over from the supplier table.
   int attempt = 0;
   size_t pass = 0;
   while (pass < 2) {
@@ -257,6 +253,7 @@ Text Session::FindReal(const Text& rd) {
     std::shared_ptr<KeyedRows> keyed;
     if (conn_ && !by_id && attempt < 2) {
       KeyRequest kr;
+      kr.sql = sql;
       kr.tel_column = t + u"_teleno";
       kr.contact_column = t + u"_Contact";
       kr.name_column = t + u"_Name";
@@ -268,8 +265,7 @@ Text Session::FindReal(const Text& rd) {
       // The rows this pass takes at most: up to the limit, at least one.
       const int limit = list_mode ? max_find : 2;
       kr.max_rows = static_cast<size_t>(std::max(1, limit - count));
-      kr.yield = [&] { yielder.AfterBlock(); };
-      keyed = conn_->OpenMatches(prefix + t + u"ame", kr);
+      keyed = conn_->OpenMatches(kr);
       rs = keyed;
     }
     bool opened = keyed || proc.Step([&] {

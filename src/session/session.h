@@ -115,6 +115,9 @@ class Session {
   std::shared_ptr<ResultSet> cache_rs_;
   std::shared_ptr<Object> callback_;
   std::shared_ptr<Connection> conn_;
+  // The search keys of both tables, built and kept fresh in the background
+  // while the Session is loaded.
+  std::shared_ptr<void> keys_kept_;
   Text data_path_;
   Text table_prefix_;
   bool use_suppliers_ = false;

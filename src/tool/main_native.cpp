@@ -26,6 +26,7 @@ int main(int argc, char** argv) {
   ledra::NativeFiles files;
   native.platform.log = &log;
   native.platform.files = &files;
+  native.platform.threads = nullptr;  // one lookup a run: search keys would only cost
   ledra::SetPlatform(&native.platform);
   std::vector<std::string> args(argv + 1, argv + argc);
   int rc = ledra::tool::Run(args, std::cout, std::cerr);

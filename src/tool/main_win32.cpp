@@ -10,7 +10,9 @@
 
 int main() {
   SetConsoleOutputCP(CP_UTF8);
-  ledra::SetPlatform(&ledra::win32::ThePlatform(GetModuleHandleW(nullptr)));
+  static ledra::Platform platform = ledra::win32::ThePlatform(GetModuleHandleW(nullptr));
+  platform.threads = nullptr;  // one lookup a run: search keys would only cost
+  ledra::SetPlatform(&platform);
   int argc = 0;
   wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
   std::vector<std::string> args;

@@ -49,6 +49,17 @@ class CountingPump : public MessagePump {
   bool pending = false;
 };
 
+// Real locks; a thread starts only when a test asks for real threads, and
+// otherwise a test runs the search keys' worker rounds itself
+// (RefreshSearchKeys), in step with its clock.
+class TestThreads : public NativeThreads {
+ public:
+  std::unique_ptr<Thread> Start(std::function<void()> body) override {
+    return real ? NativeThreads::Start(std::move(body)) : nullptr;
+  }
+  bool real = false;
+};
+
 class FakeOwnerWindow : public OwnerWindow {
  public:
   explicit FakeOwnerWindow(uintptr_t h) : h_(h) {}
@@ -83,6 +94,7 @@ class FakePlatform {
     platform.pump = &pump;
     platform.registry = &registry;
     platform.windows = &windows;
+    platform.threads = &threads;
     platform.module.major = 2;
     platform.module.minor = 0;
     platform.module.title = u"LedraII";
@@ -115,6 +127,7 @@ class FakePlatform {
   CountingPump pump;
   MemoryRegistry registry;
   FakeWindows windows;
+  TestThreads threads;
   Platform platform;
 };
 

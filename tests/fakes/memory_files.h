@@ -5,10 +5,12 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -46,9 +48,28 @@ class MemoryFiles : public FileSystem {
   bool list_fails = false;
   // Runs before every read of any file (a test may change the file there).
   std::function<void(const Text& path, uint64_t offset)> before_read;
-  // A file's last-write time follows its content unless pinned here, as a
-  // file system with coarse time stamps would leave it after a quick edit.
+  // A file's last-write time is the clock's time when its content was
+  // first seen changed, unless pinned here, as a file system would leave it
+  // after an edit whose time it does not show (or that was put back).
   std::map<Text, int64_t> pinned_write_time;
+  // The file times' clock: a fixed time without one.
+  const Clock* clock = nullptr;
+
+  int64_t FileTimeNow() const override {
+    constexpr int64_t kStart = 134000000000000000;  // in 2025, in 100 ns units since 1601
+    return kStart + (clock ? static_cast<int64_t>(clock->Milliseconds()) * 10000 : 0);
+  }
+  // The write time a file has now.
+  int64_t WriteTime(const Text& path, const std::string& bytes) const {
+    auto pinned = pinned_write_time.find(path);
+    if (pinned != pinned_write_time.end()) return pinned->second;
+    uint64_t h = 14695981039346656037ull;  // FNV-1a of the content
+    for (unsigned char c : bytes) h = (h ^ c) * 1099511628211ull;
+    std::lock_guard<std::mutex> hold(times_lock_);
+    Written& w = written_[path];
+    if (w.time < 0 || w.content != h) w = {h, FileTimeNow()};
+    return w.time;
+  }
 
   std::unique_ptr<DataFile> OpenShared(const Text& path, Text* error) override {
     auto it = files_.find(path);
@@ -57,7 +78,7 @@ class MemoryFiles : public FileSystem {
       return nullptr;
     }
     ++opens_;
-    return std::make_unique<File>(path, it->second, open_, this, ids_[path]);
+    return std::make_unique<File>(path, it->second, open_, this, ids_.at(path));
   }
 
   std::vector<Text> List(const Text& folder) override {
@@ -93,7 +114,7 @@ class MemoryFiles : public FileSystem {
  private:
   class File : public DataFile {
    public:
-    File(Text path, Bytes bytes, std::shared_ptr<int> open, const MemoryFiles* owner, uint64_t id)
+    File(Text path, Bytes bytes, std::shared_ptr<std::atomic<int>> open, const MemoryFiles* owner, uint64_t id)
         : path_(std::move(path)), bytes_(std::move(bytes)), open_(std::move(open)), owner_(owner),
           fail_from_(owner->fail_reads_from), chunk_(owner->read_chunk), id_(id) {
       ++*open_;
@@ -111,31 +132,32 @@ class MemoryFiles : public FileSystem {
       return static_cast<int64_t>(take);
     }
     int64_t Size() override { return static_cast<int64_t>(bytes_->size()); }
-    int64_t LastWriteTime() override {
-      auto pinned = owner_->pinned_write_time.find(path_);
-      if (pinned != owner_->pinned_write_time.end()) return pinned->second;
-      uint64_t h = 14695981039346656037ull;  // FNV-1a of the content
-      for (unsigned char c : *bytes_) h = (h ^ c) * 1099511628211ull;
-      return static_cast<int64_t>(h >> 1);
-    }
+    int64_t LastWriteTime() override { return owner_->WriteTime(path_, *bytes_); }
     uint64_t Identity() override { return id_; }
 
    private:
     Text path_;
     Bytes bytes_;
-    std::shared_ptr<int> open_;
+    std::shared_ptr<std::atomic<int>> open_;
     const MemoryFiles* owner_;
     uint64_t fail_from_;
     size_t chunk_;
     uint64_t id_;
   };
 
+  struct Written {
+    uint64_t content = 0;
+    int64_t time = -1;
+  };
+  mutable std::mutex times_lock_;
+  mutable std::map<Text, Written> written_;
   std::map<Text, Bytes> files_;
   std::map<Text, uint64_t> ids_;  // a new one for every Put: a replaced file
   uint64_t next_id_ = 0;
   std::set<Text> folders_;
-  std::shared_ptr<int> open_ = std::make_shared<int>(0);
-  int opens_ = 0;
+  // Counted from any thread: the search keys' worker opens files too.
+  std::shared_ptr<std::atomic<int>> open_ = std::make_shared<std::atomic<int>>(0);
+  std::atomic<int> opens_{0};
 };
 
 }  // namespace ledra::testing

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "common/vars.h"
+#include "data/search_keys.h"
 #include "fakes/well_formed.h"
 #include "platform/native/native_files.h"
 #include "platform/native/native_platform.h"
@@ -105,11 +106,18 @@ uint32_t U16(const std::string& b, size_t at) {
 uint32_t U32(const std::string& b, size_t at) { return U16(b, at) | U16(b, at + 2) << 16; }
 
 // Appends a copy of a row, rewrites a row with another's bytes, and every
-// tenth turn writes the table anew and renames it over the old one.
+// tenth turn writes the table anew and renames it over the old one; after
+// each second of that it rests for three, long enough for the search keys
+// to be built and trusted again.
 void Writer(const std::string& folder, const std::chrono::steady_clock::time_point until, long* writes) {
   std::mt19937 random(5);
   const std::string paths[] = {folder + "/a_pname.dbf", folder + "/a_sname.dbf"};
+  auto burst_end = std::chrono::steady_clock::now() + std::chrono::seconds(1);
   for (long turn = 0; std::chrono::steady_clock::now() < until; ++turn) {
+    if (std::chrono::steady_clock::now() > burst_end) {
+      std::this_thread::sleep_for(std::chrono::seconds(3));
+      burst_end = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    }
     const std::string& path = paths[turn % 2];
     std::string bytes = Slurp(path);
     const uint32_t count = U32(bytes, 4), header = U16(bytes, 8), reclen = U16(bytes, 10);
@@ -162,7 +170,10 @@ int main() {
 
   long searches = 0, records = 0;
   for (const Counts& c : counts) searches += c.searches, records += c.records;
-  std::printf("4 host threads: %ld searches, %ld cache records; writer: %ld changes; faults: %d\n", searches,
+  const SearchKeyStats keys = SearchKeyState();
+  std::printf("4 host threads: %ld searches (%llu table searches from keys, %llu scanned), %ld cache records; "
+              "writer: %ld changes; faults: %d\n",
+              searches, static_cast<unsigned long long>(keys.keyed), static_cast<unsigned long long>(keys.scans),
               records, writes, g_faults.load());
   std::string log = Slurp(folder + "/fen.log");
   std::printf("log lines (a table changed under a scan): %ld\n",

@@ -1,12 +1,16 @@
-// The search key cache answers exactly as the scan does, over tables that
-// change between searches, and from several threads at once.
+// The search key cache answers exactly as the scan does, within its bound,
+// over tables that change in every way between searches and during the
+// worker's reads, and from several threads at once.
 #include <gtest/gtest.h>
 #include <unistd.h>
+#include <utime.h>
 
+#include <algorithm>
+#include <cctype>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <functional>
-#include <iterator>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -34,21 +38,26 @@ struct Row {
   bool deleted = false;
 };
 
+const char* const kNames[] = {"Acme Ltd", "mason & sons", " Moss Bros", "Caf\xe9 M\xfcller", "", "O'Brien",
+                              "Mill Lane Garage", "Smithson Ltd", "M", "Zeta"};
+const char* const kPeople[] = {"J Smith", "Ann Brown", "Dave Pennington", "\xc9mile Marsh", "Smi th"};
+
+std::string Number(uint32_t i) {
+  char tel[32];
+  std::snprintf(tel, sizeof tel, "0161 %03u %04u", i % 13, i * 7 % 10000);
+  return tel;
+}
+
 // Rows of every kind the keys must get right: plain, lower-case, leading
 // blanks, nulls, accented letters, "#" in the telephone, empty names.
 std::vector<Row> Company(const std::string& code, int n) {
-  static const char* const kNames[] = {"Acme Ltd", "mason & sons", " Moss Bros", "Caf\xe9 M\xfcller", "", "O'Brien",
-                                       "Mill Lane Garage", "Smithson Ltd", "M", "Zeta"};
-  static const char* const kPeople[] = {"J Smith", "Ann Brown", "Dave Pennington", "\xc9mile Marsh", "Smi th"};
   std::vector<Row> rows;
   for (int i = 0; i < n; ++i) {
     Row r;
     r.account = code + std::to_string(i);
     r.name = kNames[i % 10];
     r.contact = i % 7 == 3 ? DbfValue() : DbfValue(kPeople[i % 5]);
-    char tel[32];
-    std::snprintf(tel, sizeof tel, "0161 %03d %04d", i % 13, i * 7 % 10000);
-    r.tel = i % 11 == 5 ? DbfValue() : i % 29 == 4 ? DbfValue("*31#") : DbfValue(tel);
+    r.tel = i % 11 == 5 ? DbfValue() : i % 29 == 4 ? DbfValue("*31#") : DbfValue(Number(i));
     r.deleted = i % 17 == 9;
     rows.push_back(r);
   }
@@ -67,242 +76,359 @@ std::string Table(const std::string& code, const std::vector<Row>& rows) {
   return w.Build();
 }
 
-const char* const kRequests[][2] = {
-    {"FindContact", "{Tel=0161 006 0042}"},        // one row a table
-    {"FindContact", "{Tel=0161 00}"},               // many rows
-    {"FindContact", "{Tel=09876 543210}"},          // none
-    {"FindContact", "{Text=smith}"},
-    {"FindList", "{Text=dave pennington}"},
-    {"FindList", "{Text=m}{MaxFind=7}"},
-    {"FindList", "{Text=caf}"},
-    {"FindList", "{Begin=m}"},
-    {"FindList", "{Begin=z}{MaxFind=3}"},
-    {"FindList", "{Begin=a}{Text=acme}"},
-    {"FindList", "{Number=31}{MaxFind=4}"},
-    {"FindList", "{Tel=#}"},
+struct Request {
+  bool list;
+  std::string rd;
 };
+
+Text Ask(Session& s, const Request& r) {
+  const Text rd = FromUtf8(r.rd);
+  return r.list ? s.FindList(rd) : s.FindContact(rd);
+}
+
+// The scan's answer: with no budget the keys answer nothing.
+Text Scanned(Session& s, const Request& r) {
+  const uint64_t budget = SearchKeyBudget();
+  SetSearchKeyBudget(0);
+  Text answer = Ask(s, r);
+  SetSearchKeyBudget(budget);
+  return answer;
+}
 
 class SearchKeysTest : public testing::PlatformTest {
  protected:
   void SetUp() override {
-    ClearSearchKeys();
     SetSearchKeyBudget(kDefaultSearchKeyBudget);
     sys.platform.files = &files;
+    files.clock = &sys.clock;
     files.MakeFolder(u"C:\\Acc");
-    suppliers = Company("P", 150);
-    customers = Company("S", 300);
-    Write();
+    tables[0] = Company("P", 150);
+    tables[1] = Company("S", 300);
+    Write(0);
+    Write(1);
     s.Initialize(u"{DBFile=C:\\Acc\\a_sname.dbf}", u"", nullptr);
     ASSERT_EQ(ToUtf8(s.Load(u"")), "{Result=Success}");
   }
-  void TearDown() override {
-    SetSearchKeyBudget(kDefaultSearchKeyBudget);
-    ClearSearchKeys();
-  }
+  void TearDown() override { SetSearchKeyBudget(kDefaultSearchKeyBudget); }
 
-  void Write() {
-    Replace(u"C:\\Acc/a_pname.dbf", Table("pn", suppliers));
-    Replace(u"C:\\Acc/a_sname.dbf", Table("sn", customers));
-  }
-  // Changes the file's bytes in place, as a writer does.
-  void Replace(const Text& path, std::string bytes) {
-    if (auto b = files.Get(path)) {
+  static Text Path(int t) { return t == 0 ? u"C:\\Acc/a_pname.dbf" : u"C:\\Acc/a_sname.dbf"; }
+  // Rewrites the file's bytes in place, as a writer does.
+  void Write(int t) {
+    std::string bytes = Table(t == 0 ? "pn" : "sn", tables[t]);
+    if (auto b = files.Get(Path(t))) {
       *b = std::move(bytes);
     } else {
-      files.Put(path, std::move(bytes));
+      files.Put(Path(t), std::move(bytes));
     }
   }
-
-  Text Ask(int i) {
-    Text rd = FromUtf8(kRequests[i][1]);
-    return std::string(kRequests[i][0]) == "FindList" ? s.FindList(rd) : s.FindContact(rd);
+  // The worker's rounds over the next ms milliseconds, one a second.
+  void Run(uint32_t ms) {
+    for (uint32_t t = 0; t < ms; t += 1000) {
+      sys.clock.ticks += 1000;
+      RefreshSearchKeys();
+    }
   }
-  Text Scanned(int i) {
-    const uint64_t budget = SearchKeyBudget();
-    SetSearchKeyBudget(0);
-    Text answer = Ask(i);
-    SetSearchKeyBudget(budget);
-    return answer;
+  void ExpectScansAnswers(const std::vector<Request>& requests, const std::string& when) {
+    for (const Request& r : requests) {
+      SCOPED_TRACE(when + ": " + r.rd);
+      EXPECT_EQ(ToUtf8(Ask(s, r)), ToUtf8(Scanned(s, r)));
+    }
   }
 
   MemoryFiles files;
-  std::vector<Row> suppliers;
-  std::vector<Row> customers;
+  std::vector<Row> tables[2];
   Session s;
 };
 
-TEST_F(SearchKeysTest, AnswersAsTheScanAfterEveryKindOfChange) {
-  const Text kCustomers = u"C:\\Acc/a_sname.dbf";
-  struct Change {
-    const char* name;
-    std::function<void()> apply;
-    int builds;  // whole builds the change costs, at most
-  };
-  const std::vector<Change> changes = {
-      {"unchanged", [] {}, 0},
-      {"appended rows",
-       [&] {
-         customers.push_back({"NEW1", "Mars Ltd", DbfValue("Dave Smith"), DbfValue("0161 006 0042")});
-         customers.push_back({"NEW2", "Moon", DbfValue(), DbfValue("#")});
-         Write();
-       },
-       0},
-      {"twenty appends, one row each",
-       [&] {
-         for (int i = 0; i < 20; ++i) {
-           customers.push_back({"A" + std::to_string(i), i % 2 ? "Mint" : "Acme", DbfValue("Smith"),
-                                DbfValue("0161 006 00" + std::to_string(40 + i))});
-           Write();
-           Ask(i % 2 ? 5 : 1);
-         }
-       },
-       0},
-      {"edit in place",
-       [&] {
-         customers[3].tel = "0161 006 0042";
-         customers[4].name = "Acme Moss";
-         Write();
-       },
-       2},
-      {"deletion",
-       [&] {
-         customers[0].deleted = true;
-         suppliers[4].deleted = true;
-         Write();
-       },
-       2},
-      {"pack",
-       [&] {
-         customers.erase(customers.begin() + 1, customers.begin() + 40);
-         Write();
-       },
-       2},
-      {"replaced file",
-       [&] { files.Put(kCustomers, Table("sn", Company("R", 90))); },
-       2},
-      {"edit the time stamp misses",
-       [&] {
-         // Same size, same header, same last-write time: only the test of
-         // each answered row can tell.
-         files.pinned_write_time[kCustomers] = 7;
-         Write();
-         for (int i = 0; i < static_cast<int>(std::size(kRequests)); ++i) Ask(i);
-         for (Row& r : customers) {
-           if (r.tel && r.tel->find("004") != std::string::npos) r.tel = "0161 999 9999";
-           if (r.name == "Zeta") r.name = "Yeta";
-           if (r.name == "mason & sons") r.name = "nason & sons";  // the first customer listed for "m"
-         }
-         Write();
-       },
-       6},
-      {"shrinks while being read",
-       [&] {
-         bool armed = true;
-         files.before_read = [&, armed](const Text& path, uint64_t offset) mutable {
-           if (!armed || path != kCustomers || offset < 2000) return;
-           armed = false;
-           customers.resize(120);
-           Replace(kCustomers, Table("sn", customers));
-         };
-       },
-       4},
-  };
-  for (const Change& c : changes) {
-    SCOPED_TRACE(c.name);
-    for (int i = 0; i < static_cast<int>(std::size(kRequests)); ++i) Ask(i);  // keys built and fresh
-    const uint64_t builds = SearchKeyState().builds;
-    c.apply();
-    for (int i = 0; i < static_cast<int>(std::size(kRequests)); ++i) {
-      SCOPED_TRACE(kRequests[i][1]);
-      Text cached = Ask(i);
-      EXPECT_EQ(ToUtf8(cached), ToUtf8(Scanned(i)));
+// Numbers and words sampled from the rows as they are now, and requests of
+// every shape besides. A row just changed is asked for whole: every row
+// with its number, or with its name's words, listed.
+std::vector<Request> Sample(const std::vector<Row>* tables, const std::vector<Row>& changed, std::mt19937& rng) {
+  std::vector<Request> out = {{false, "{Tel=09876 543210}"}, {true, "{Tel=#}"},           {true, "{Begin=m}"},
+                              {true, "{Text=m}{MaxFind=7}"},  {true, "{Begin=a}{Text=acme}"}, {false, "{Tel=1}"}};
+  for (size_t k = 0; k < 6 + changed.size(); ++k) {
+    const bool whole = k < changed.size();
+    const std::vector<Row>& rows = tables[rng() % 2];
+    const Row& row = whole ? changed[k] : rows[rng() % rows.size()];
+    const std::string most = whole ? "}{MaxFind=500}" : "}{MaxFind=3}";
+    std::string digits;
+    for (char c : row.tel.value_or("")) {
+      if (IsDialling(static_cast<unsigned char>(c))) digits += c;
     }
-    EXPECT_LE(SearchKeyState().builds - builds, static_cast<uint64_t>(c.builds));
-    files.before_read = nullptr;
+    if (!digits.empty()) {
+      const size_t from = whole ? 0 : rng() % digits.size();
+      out.push_back({whole || k % 2 == 0, "{Tel=" + digits.substr(from, whole ? digits.size() : 1 + rng() % (digits.size() - from)) + most});
+    }
+    std::string word, words;
+    for (char c : row.name + " " + row.contact.value_or("") + " ") {
+      if (std::isalnum(static_cast<unsigned char>(c))) {
+        word += c;
+      } else if (!word.empty()) {
+        words += (words.empty() ? "" : " ") + (whole ? word : word.substr(0, 1 + rng() % word.size()));
+        word.clear();
+        if (!whole && rng() % 2) break;
+      }
+    }
+    if (!words.empty()) out.push_back({whole || k % 2 == 1, "{Text=" + words + most});
+    if (!row.name.empty()) out.push_back({true, "{Begin=" + row.name.substr(0, 1) + most});
+  }
+  return out;
+}
+
+// Random edits, appends, deletions, recalls, packs and copies renamed over
+// a table, each with the file's write time moved or held back, applied
+// before the worker reads the file or while it reads it. Where the stamp
+// moved the next search gets the scan's answer; where nothing moved, every
+// search that starts more than the bound after the change does.
+TEST_F(SearchKeysTest, AnswersAsTheScanAfterRandomChangesAtOnceOrWithinTheBound) {
+  std::mt19937 rng(20240611);
+  Run(3000);
+  const SearchKeyStats before = SearchKeyState();
+  enum Kind { kEdit, kAppend, kDelete, kRecall, kPack, kCopy };
+  // Where: before the worker reads the file, while it reads it, or an edit
+  // and a second one in the second the worker read the first, which the
+  // write time does not show.
+  enum When { kBefore, kDuringRead, kTwice };
+  struct Step {
+    Kind kind;
+    bool held;
+    When when;
+  };
+  std::vector<Step> steps;
+  for (Kind kind : {kEdit, kAppend, kDelete, kRecall, kPack, kCopy}) {
+    for (bool held : {false, true}) steps.push_back({kind, held, kBefore});
+  }
+  for (bool held : {false, true}) steps.push_back({kEdit, held, kDuringRead});
+  steps.push_back({kEdit, false, kTwice});
+  steps.insert(steps.end(), steps.begin(), steps.end());
+  std::shuffle(steps.begin(), steps.end(), rng);
+  for (size_t step = 0; step < steps.size(); ++step) {
+    const int t = static_cast<int>(rng() % 2);
+    const Kind kind = steps[step].kind;
+    const bool held = steps[step].held;
+    const bool during_read = steps[step].when == kDuringRead;
+    const bool twice = steps[step].when == kTwice;
+    const std::string trace = "step " + std::to_string(step) + " kind " + std::to_string(kind) +
+                              (held ? " held" : " moved") + (during_read ? " during a read" : "") +
+                              (twice ? " twice" : "");
+    SCOPED_TRACE(trace);
+    std::vector<Row>& rows = tables[t];
+    const size_t size_before = files.Get(Path(t))->size();
+    if (held) files.pinned_write_time[Path(t)] = files.WriteTime(Path(t), *files.Get(Path(t)));
+    std::vector<Row> changed;
+    auto change = [&] {
+      Row& row = rows[rng() % rows.size()];
+      switch (kind) {
+        case kEdit:
+        case kCopy:
+          if (rng() % 2) {
+            row.tel = Number(static_cast<uint32_t>(rng()));
+          } else {
+            row.name = kNames[rng() % 10];
+            row.contact = kPeople[rng() % 5];
+          }
+          changed.push_back(row);
+          break;
+        case kAppend:
+          for (int i = 1 + static_cast<int>(rng() % 3); i > 0; --i) {
+            rows.push_back({"N" + std::to_string(rng() % 1000), kNames[rng() % 10], DbfValue(kPeople[rng() % 5]),
+                            DbfValue(Number(static_cast<uint32_t>(rng())))});
+            changed.push_back(rows.back());
+          }
+          break;
+        case kDelete:
+        case kRecall:
+          for (Row& r : rows) {
+            if (r.deleted == (kind == kRecall)) {
+              r.deleted = kind == kDelete;
+              if (changed.size() < 4) changed.push_back(r);
+              if (rng() % 4 == 0) break;
+            }
+          }
+          break;
+        case kPack:
+          rows.erase(std::remove_if(rows.begin(), rows.end(), [](const Row& r) { return r.deleted; }), rows.end());
+          break;
+        default:
+          break;
+      }
+      if (kind == kCopy) {
+        files.Put(Path(t), Table(t == 0 ? "pn" : "sn", rows));
+      } else {
+        Write(t);
+      }
+    };
+    if (during_read) {
+      // Applied once the worker, building the table anew, is past the header.
+      files.before_read = [&, armed = true](const Text& path, uint64_t offset) mutable {
+        if (!armed || path != Path(t) || offset < 2000) return;
+        armed = false;
+        change();
+      };
+      files.read_chunk = 1000;
+      ClearSearchKeys();
+      Run(1000);
+      files.before_read = nullptr;
+      files.read_chunk = 0;
+    } else {
+      change();
+    }
+    if (twice) {
+      Run(1000);
+      files.pinned_write_time[Path(t)] = files.WriteTime(Path(t), *files.Get(Path(t)));
+      change();
+    }
+    const std::vector<Request> requests = Sample(tables, changed, rng);
+    const bool moved = !held || kind == kCopy || files.Get(Path(t))->size() != size_before;
+    if (moved) ExpectScansAnswers(requests, "at once");
+    Run(kKeysTrustedMs + 2000);
+    ExpectScansAnswers(requests, "after the bound");
     files.pinned_write_time.clear();
   }
-  EXPECT_GT(SearchKeyState().appends, 0u);
-  EXPECT_EQ(SearchKeyState().tables, 2u);
+  const SearchKeyStats after = SearchKeyState();
+  EXPECT_GT(after.keyed - before.keyed, 500u);  // the answers came from keys, not only from scans
+  EXPECT_GT(after.builds - before.builds, 10u);
+  EXPECT_GT(after.checks - before.checks, 10u);
   EXPECT_EQ(files.open_handles(), 0);
   EXPECT_TRUE(sys.Failures().empty()) << ::testing::PrintToString(sys.Failures());
 }
 
-TEST_F(SearchKeysTest, AWarmSearchReadsOnlyTheHeadersAndTheAnsweredRows) {
-  Ask(0);
-  int reads = 0;
-  files.before_read = [&](const Text&, uint64_t) { ++reads; };
-  Text warm = Ask(0);
-  files.before_read = nullptr;
-  EXPECT_EQ(ToUtf8(warm), ToUtf8(Scanned(0)));
-  // Per table: the header (its fixed part, then the rest) and the row
-  // answered.
-  EXPECT_EQ(reads, 6);
+// The letter's quote makes both tables' queries fail: the keys a word
+// search left must not answer in their place.
+TEST_F(SearchKeysTest, AQueryTheScanRefusesIsRefusedFromKeysToo) {
+  Run(3000);
+  s.FindList(u"{Text=ltd}{MaxFind=2}");
+  const Request quoted{true, "{Begin='s}"};
+  const Text answer = Ask(s, quoted);
+  EXPECT_EQ(ToUtf8(CStr(GetVar(answer, u"Reason"))), "NoFind");
+  EXPECT_EQ(ToUtf8(answer), ToUtf8(Scanned(s, quoted)));
 }
 
-TEST_F(SearchKeysTest, OverTheBudgetTheSearchScans) {
-  SetSearchKeyBudget(1000);
-  for (int i = 0; i < static_cast<int>(std::size(kRequests)); ++i) {
-    SCOPED_TRACE(kRequests[i][1]);
-    EXPECT_EQ(ToUtf8(Ask(i)), ToUtf8(Scanned(i)));
-  }
+// The indexes hold runs of four dialling characters and word starts of
+// three: requests shorter than those, and the "#" a request without a
+// number is tested with, walk the keys instead, with the scan's answers.
+TEST_F(SearchKeysTest, RequestsShorterThanAnIndexRunGetTheScansAnswers) {
+  Run(3000);
+  const uint64_t keyed = SearchKeyState().keyed;
+  const std::vector<Request> requests = {
+      {false, "{Tel=#}"},         {true, "{Tel=#}{MaxFind=9}"}, {true, "{Number=*}"},   {true, "{Tel=1#}"},
+      {false, "{Tel=6}"},         {true, "{Tel=16}{MaxFind=5}"}, {true, "{Tel=006}"},   {true, "{Tel=31#}"},
+      {false, "{Tel=0161}"},      {true, "{Text=sm}{MaxFind=4}"}, {true, "{Text=j,smi}"}, {true, "{Text=ma}{Tel=*3}"},
+      {true, "{Begin=#}"},        {true, "{Begin=z}{Tel=#}"}};
+  ExpectScansAnswers(requests, "keys warm");
+  EXPECT_EQ(SearchKeyState().keyed, keyed + 2 * requests.size());
+}
+
+TEST_F(SearchKeysTest, AWarmSearchReadsOnlyTheHeadersAndTheAnsweredRows) {
+  const Request known{false, "{Tel=0161 006 0042}"};
+  Run(3000);
+  int reads = 0;
+  files.before_read = [&](const Text&, uint64_t) { ++reads; };
+  Text warm = Ask(s, known);
+  files.before_read = nullptr;
+  EXPECT_EQ(ToUtf8(warm), ToUtf8(Scanned(s, known)));
+  // Per table: the header and the row answered.
+  EXPECT_EQ(reads, 4);
+}
+
+// A second company needs the room the first holds: the keys of the tables
+// searched least recently go first. Keys of tables not searched for a
+// while, or of a company no Session keeps loaded, are given back.
+TEST_F(SearchKeysTest, KeysGoBackLeastRecentlyUsedFirstAndWhenNoLongerWanted) {
+  const Request known{false, "{Tel=0161 006 0042}"};
+  Run(3000);
+  const uint64_t one_company = SearchKeyState().bytes;
+  ASSERT_GT(one_company, 0u);
+  SetSearchKeyBudget(one_company * 6 / 5);
+  files.MakeFolder(u"C:\\Two");
+  files.Put(u"C:\\Two/b_pname.dbf", Table("pn", Company("Q", 150)));
+  files.Put(u"C:\\Two/b_sname.dbf", Table("sn", Company("T", 300)));
+  Session two;
+  Engine().RegisterDataSource(u"Ledra II SP1", kVfpDriverName, u"SourceDB=C:\\Two;SourceType=DBF;");
+  two.Initialize(u"{DBFile=C:\\Two\\b_sname.dbf}", u"", nullptr);
+  ASSERT_EQ(ToUtf8(two.Load(u"")), "{Result=Success}");
+  Ask(two, known);
+  Run(3000);
+  const SearchKeyStats now = SearchKeyState();
+  EXPECT_EQ(now.tables, 2u);
+  EXPECT_LE(now.bytes, one_company * 6 / 5);
+  Ask(two, known);
+  EXPECT_EQ(SearchKeyState().keyed, now.keyed + 2);  // the second company's keys answered
+  Ask(s, known);
+  EXPECT_EQ(SearchKeyState().keyed, now.keyed + 2);  // the first one's are gone
+
+  SetSearchKeyBudget(kDefaultSearchKeyBudget);
+  Ask(s, known);
+  Run(13000);
+  EXPECT_EQ(SearchKeyState().tables, 4u);
+  sys.clock.ticks += 11 * 60 * 1000;
+  Ask(two, known);
+  Run(1000);
+  EXPECT_EQ(SearchKeyState().tables, 2u);  // only the company searched kept its keys
+  two.Unload();
   EXPECT_EQ(SearchKeyState().tables, 0u);
   EXPECT_EQ(SearchKeyState().bytes, 0u);
 }
 
-// Sessions on several threads share the keys of the same files and of
-// files of their own, built and extended while the others search.
+// Sessions on several threads share the keys of the same files while the
+// worker thread builds them, and the worker ends when the last Session
+// unloads.
 TEST(SearchKeysThreads, SessionsOnSeveralThreadsGetTheScansAnswers) {
   testing::FakePlatform sys;
   sys.platform.pump = nullptr;  // the fake pump counts without a lock
   NativeFiles native;
   sys.platform.files = &native;
-  ClearSearchKeys();
-  namespace fs = std::filesystem;
   char pattern[] = "/tmp/ledra-keys-XXXXXX";
   ASSERT_NE(::mkdtemp(pattern), nullptr);
   const std::string dir = pattern;
-  auto write = [&](const std::string& folder, int rows) {
-    fs::create_directories(dir + "/" + folder);
-    std::ofstream(dir + "/" + folder + "/a_pname.dbf", std::ios::binary) << Table("pn", Company("P", rows));
-    std::ofstream(dir + "/" + folder + "/a_sname.dbf", std::ios::binary) << Table("sn", Company("S", rows * 2));
-  };
-  write("one", 400);
-  write("two", 700);
-
+  // Two companies: each Session reads its own.
+  for (const char* folder : {"one", "two"}) {
+    std::filesystem::create_directories(dir + "/" + folder);
+    for (const char* t : {"p", "s"}) {
+      const std::string path = dir + "/" + folder + "/a_" + t + "name.dbf";
+      const int rows = (*t == 's' ? 2 : 1) * (*folder == 'o' ? 400 : 700);
+      std::ofstream(path, std::ios::binary) << Table(std::string(t) + "n", Company(t, rows));
+      const utimbuf an_hour_ago{::time(nullptr) - 3600, ::time(nullptr) - 3600};
+      ::utime(path.c_str(), &an_hour_ago);
+    }
+  }
   constexpr int kThreads = 4;
   std::vector<std::unique_ptr<Session>> sessions;
-  std::vector<std::vector<std::string>> expected(kThreads);
   for (int t = 0; t < kThreads; ++t) {
     sessions.push_back(std::make_unique<Session>());
-    const Text folder = FromUtf8(dir + (t % 2 ? "/two" : "/one"));
-    Text windows_path = folder + u"/a_sname.dbf";
-    for (char16_t& c : windows_path) {
-      if (c == u'/') c = u'\\';
-    }
-    Text settings;
-    AddVar(settings, u"DBFile", windows_path);
+    Text path = FromUtf8(dir + (t % 2 ? "/two" : "/one") + "/a_sname.dbf"), settings;
+    std::replace(path.begin(), path.end(), u'/', u'\\');
+    AddVar(settings, u"DBFile", path);
     sessions[t]->Initialize(settings, u"", nullptr);
     ASSERT_EQ(ToUtf8(sessions[t]->Load(u"")), "{Result=Success}");
   }
-  auto ask = [&](Session& s, int i) {
-    Text rd = FromUtf8(kRequests[i][1]);
-    Text answer = std::string(kRequests[i][0]) == "FindList" ? s.FindList(rd) : s.FindContact(rd);
-    return ToUtf8(answer);
-  };
-  SetSearchKeyBudget(0);
-  for (int t = 0; t < kThreads; ++t) {
-    for (int i = 0; i < static_cast<int>(std::size(kRequests)); ++i) expected[t].push_back(ask(*sessions[t], i));
+  // The scan's answers first, while no worker runs; then the Sessions load
+  // again and the worker builds.
+  const std::vector<Request> requests = {{false, "{Tel=0161 006 0042}"}, {false, "{Tel=09876 543210}"},
+                                         {true, "{Text=dave pennington}"}, {true, "{Begin=z}{MaxFind=3}"},
+                                         {true, "{Number=31}{MaxFind=4}"}, {false, "{Text=smith}"}};
+  std::vector<std::string> expected[2];
+  for (int c = 0; c < 2; ++c) {
+    for (const Request& r : requests) expected[c].push_back(ToUtf8(Ask(*sessions[c], r)));
   }
-  SetSearchKeyBudget(kDefaultSearchKeyBudget);
+  EXPECT_FALSE(SearchKeyWorkerRunning());
+  sys.threads.real = true;
+  for (auto& session : sessions) session->Load(u"");
+  EXPECT_TRUE(SearchKeyWorkerRunning());
+  for (int wait = 0; wait < 1000 && SearchKeyState().tables < 4; ++wait) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(SearchKeyState().tables, 4u);
 
+  const uint64_t keyed = SearchKeyState().keyed;
   std::vector<int> wrong(kThreads, 0);
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
       for (int round = 0; round < 6; ++round) {
-        for (int i = 0; i < static_cast<int>(std::size(kRequests)); ++i) {
-          int k = (i + t * 5 + round) % static_cast<int>(std::size(kRequests));
-          wrong[t] += ask(*sessions[t], k) != expected[t][k];
+        for (size_t i = 0; i < requests.size(); ++i) {
+          size_t k = (i + t * 5 + round) % requests.size();
+          wrong[t] += ToUtf8(Ask(*sessions[t], requests[k])) != expected[t % 2][k];
         }
         if (t == 0 && round == 2) ClearSearchKeys();  // everything built anew under the others
       }
@@ -310,12 +436,15 @@ TEST(SearchKeysThreads, SessionsOnSeveralThreadsGetTheScansAnswers) {
   }
   for (auto& th : threads) th.join();
   for (int t = 0; t < kThreads; ++t) EXPECT_EQ(wrong[t], 0) << "thread " << t;
-  EXPECT_GT(SearchKeyState().builds, 0u);  // the answers came from keys, not only from scans
-  EXPECT_TRUE(sys.Failures().empty());
+  EXPECT_GT(SearchKeyState().keyed, keyed);  // the answers came from keys, not only from scans
+  sessions[0]->Unload();
+  EXPECT_TRUE(SearchKeyWorkerRunning());  // the other Sessions still keep keys
   sessions.clear();
-  ClearSearchKeys();
+  EXPECT_FALSE(SearchKeyWorkerRunning());
+  EXPECT_EQ(SearchKeyState().bytes, 0u);
+  EXPECT_TRUE(sys.Failures().empty());
   std::error_code ignored;
-  fs::remove_all(dir, ignored);
+  std::filesystem::remove_all(dir, ignored);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 
 namespace ledra {
 
@@ -44,13 +45,21 @@ class PosixFile : public DataFile {
   int64_t LastWriteTime() override {
     struct stat st;
     if (::fstat(fd_, &st) != 0) return -1;
-    return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return static_cast<int64_t>(st.st_mtim.tv_sec) * 10000000 + st.st_mtim.tv_nsec / 100;
   }
 
   uint64_t Identity() override {
+    Facts f;
+    return Stat(&f) ? f.identity : 0;
+  }
+
+  bool Stat(Facts* f) override {
     struct stat st;
-    if (::fstat(fd_, &st) != 0) return 0;
-    return static_cast<uint64_t>(st.st_ino) ^ (static_cast<uint64_t>(st.st_dev) << 40);
+    if (::fstat(fd_, &st) != 0) return false;
+    f->size = st.st_size;
+    f->written = static_cast<int64_t>(st.st_mtim.tv_sec) * 10000000 + st.st_mtim.tv_nsec / 100;
+    f->identity = static_cast<uint64_t>(st.st_ino) ^ (static_cast<uint64_t>(st.st_dev) << 40);
+    return true;
   }
 
  private:
@@ -95,6 +104,12 @@ bool NativeFiles::FolderExists(const Text& folder) {
   std::string dir = Native(folder);
   struct stat st {};
   return ::stat(dir.empty() ? "." : dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+int64_t NativeFiles::FileTimeNow() const {
+  timespec ts;
+  if (::clock_gettime(CLOCK_REALTIME, &ts) != 0) return -1;
+  return static_cast<int64_t>(ts.tv_sec) * 10000000 + ts.tv_nsec / 100;
 }
 
 Text NativeFiles::Join(const Text& folder, const Text& name) const {

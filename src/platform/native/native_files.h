@@ -13,6 +13,7 @@ class NativeFiles : public FileSystem {
   std::vector<Text> List(const Text& folder) override;
   bool FolderExists(const Text& folder) override;
   Text Join(const Text& folder, const Text& name) const override;
+  int64_t FileTimeNow() const override;
 };
 
 }  // namespace ledra

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <ctime>
 #include <map>
@@ -290,6 +291,91 @@ uint32_t SystemClock::TickCount() const {
   return static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
+uint64_t SystemClock::Milliseconds() const {
+  using namespace std::chrono;
+  return static_cast<uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+namespace {
+
+class NativeLock : public Lock {
+ public:
+  void Acquire() override { m_.lock(); }
+  bool TryAcquire() override { return m_.try_lock(); }
+  void Release() override { m_.unlock(); }
+
+ private:
+  std::mutex m_;
+};
+
+class NativeSignal : public Signal {
+ public:
+  void Set() override {
+    std::lock_guard<std::mutex> hold(m_);
+    set_ = true;
+    cv_.notify_one();
+  }
+  bool Wait(uint32_t max_ms) override {
+    std::unique_lock<std::mutex> hold(m_);
+    bool got = cv_.wait_for(hold, std::chrono::milliseconds(max_ms), [&] { return set_; });
+    set_ = false;
+    return got;
+  }
+
+ private:
+  std::mutex m_;
+  std::condition_variable cv_;
+  bool set_ = false;
+};
+
+class NativeThread : public Thread {
+ public:
+  struct Ending {
+    std::mutex m;
+    std::condition_variable cv;
+    bool ended = false;
+  };
+  NativeThread(std::thread t, std::shared_ptr<Ending> e) : t_(std::move(t)), e_(std::move(e)) {}
+  ~NativeThread() override {
+    if (t_.joinable()) t_.detach();
+  }
+  bool Join(uint32_t max_ms) override {
+    {
+      std::unique_lock<std::mutex> hold(e_->m);
+      if (!e_->cv.wait_for(hold, std::chrono::milliseconds(max_ms), [&] { return e_->ended; })) return false;
+    }
+    if (t_.joinable()) t_.join();
+    return true;
+  }
+
+ private:
+  std::thread t_;
+  std::shared_ptr<Ending> e_;
+};
+
+}  // namespace
+
+std::unique_ptr<Lock> NativeThreads::NewLock() { return std::make_unique<NativeLock>(); }
+std::unique_ptr<Signal> NativeThreads::NewSignal() { return std::make_unique<NativeSignal>(); }
+
+std::unique_ptr<Thread> NativeThreads::Start(std::function<void()> body) {
+  auto ending = std::make_shared<NativeThread::Ending>();
+  try {
+    std::thread t([body = std::move(body), ending] {
+      try {
+        body();
+      } catch (...) {
+      }
+      std::lock_guard<std::mutex> hold(ending->m);
+      ending->ended = true;
+      ending->cv.notify_all();
+    });
+    return std::make_unique<NativeThread>(std::move(t), ending);
+  } catch (...) {
+    return nullptr;
+  }
+}
+
 std::string MemoryRegistry::Path(uint32_t root, const Text& subkey, View view) {
   std::string p = std::to_string(root) + (view == View::Bits32 && root == kLocalMachine ? "-32\\" : "\\");
   for (char16_t c : subkey) {
@@ -421,6 +507,7 @@ NativePlatform::NativePlatform(std::string log_path) : log(std::move(log_path)) 
   platform.clock = &clock;
   platform.pump = &pump;
   platform.registry = &registry;
+  platform.threads = &threads;
   platform.module.major = 2;
   platform.module.minor = 0;
   platform.module.title = u"LedraII";

@@ -43,6 +43,15 @@ class SystemClock : public Clock {
   OleDate Now() const override;
   float Timer() const override;
   uint32_t TickCount() const override;
+  uint64_t Milliseconds() const override;
+};
+
+// std::thread and std::mutex.
+class NativeThreads : public Threads {
+ public:
+  std::unique_ptr<Lock> NewLock() override;
+  std::unique_ptr<Signal> NewSignal() override;
+  std::unique_ptr<Thread> Start(std::function<void()> body) override;
 };
 
 class NoMessages : public MessagePump {
@@ -98,6 +107,7 @@ struct NativePlatform {
   SystemClock clock;
   NoMessages pump;
   MemoryRegistry registry;
+  NativeThreads threads;
   Platform platform;
 };
 

@@ -36,6 +36,7 @@ class Win32Clock : public Clock {
   OleDate Now() const override;
   float Timer() const override;
   uint32_t TickCount() const override;
+  uint64_t Milliseconds() const override;
 };
 
 class Win32Pump : public MessagePump {
@@ -61,6 +62,16 @@ class Win32Files : public FileSystem {
   std::vector<Text> List(const Text& folder) override;
   bool FolderExists(const Text& folder) override;
   Text Join(const Text& folder, const Text& name) const override;
+  int64_t FileTimeNow() const override;
+};
+
+// Slim reader/writer locks, events and threads that keep the module loaded
+// while they run.
+class Win32Threads : public Threads {
+ public:
+  std::unique_ptr<Lock> NewLock() override;
+  std::unique_ptr<Signal> NewSignal() override;
+  std::unique_ptr<Thread> Start(std::function<void()> body) override;
 };
 
 class Win32Windows : public Windows {

@@ -49,6 +49,8 @@ float Win32Clock::Timer() const {
 
 uint32_t Win32Clock::TickCount() const { return GetTickCount(); }
 
+uint64_t Win32Clock::Milliseconds() const { return GetTickCount64(); }
+
 bool Win32Pump::HasPending() const { return HIWORD(GetQueueStatus(QS_ALLINPUT)) != 0; }
 
 void Win32Pump::DoEvents() {
@@ -138,10 +140,19 @@ class Win32DataFile : public DataFile {
   }
 
   uint64_t Identity() override {
+    Facts f;
+    return Stat(&f) ? f.identity : 0;
+  }
+
+  bool Stat(Facts* f) override {
     BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(h_, &info)) return 0;
-    uint64_t index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-    return index ^ (static_cast<uint64_t>(info.dwVolumeSerialNumber) << 40);
+    if (!GetFileInformationByHandle(h_, &info)) return false;
+    f->size = static_cast<int64_t>((static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
+    f->written = static_cast<int64_t>((static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+                                      info.ftLastWriteTime.dwLowDateTime);
+    const uint64_t index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    f->identity = index ^ (static_cast<uint64_t>(info.dwVolumeSerialNumber) << 40);
+    return true;
   }
 
  private:
@@ -187,6 +198,12 @@ std::vector<Text> Win32Files::List(const Text& folder) {
 bool Win32Files::FolderExists(const Text& folder) {
   DWORD a = GetFileAttributesW(Wide(folder.empty() ? Text(u".") : folder).c_str());
   return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+int64_t Win32Files::FileTimeNow() const {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  return static_cast<int64_t>((static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
 }
 
 Text Win32Files::Join(const Text& folder, const Text& name) const {
@@ -281,6 +298,7 @@ Platform& ThePlatform(HMODULE module) {
   static Win32Keyboard keyboard;
   static Win32Programs programs;
   static Win32Dialogs dialogs(module);
+  static Win32Threads threads;
   static Platform platform = [&] {
     Platform p;
     p.locale = &locale;
@@ -295,6 +313,7 @@ Platform& ThePlatform(HMODULE module) {
     p.keyboard = &keyboard;
     p.programs = &programs;
     p.dialogs = &dialogs;
+    p.threads = &threads;
     return p;
   }();
   return platform;

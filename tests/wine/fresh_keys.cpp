@@ -1,0 +1,156 @@
+// One host process keeps a Session while the accounting application edits a
+// customer's telephone in place and appends a customer, between two
+// lookups: the next lookups find the edited and the new caller, as a scan
+// would. Once the last Session is released the module may unload (no
+// thread of its own is left).
+//
+// fresh_keys SAMPLE-FOLDER WORK-FOLDER   (the sample's tables are copied to WORK-FOLDER)
+#include <cstring>
+#include <string>
+
+#include "client.h"
+#include "speed_factor.h"
+
+namespace {
+
+std::wstring Find(_Session* s, const std::wstring& request) {
+  Bstr rd(request);
+  BSTR r = nullptr;
+  s->FindContact(rd.b, &r);
+  return Take(r);
+}
+
+// The value of a {Key(Sn)=value} entry, "" when absent.
+std::wstring Value(const std::wstring& answer, const std::wstring& key) {
+  size_t at = answer.find(L"{" + key + L"(");
+  if (at == std::wstring::npos) return L"";
+  size_t eq = answer.find(L")=", at);
+  size_t end = answer.find(L'}', eq);
+  return answer.substr(eq + 2, end - eq - 2);
+}
+
+// A dBase table's bytes with its records' layout, as the sample writes them.
+struct Table {
+  std::string bytes;
+  uint32_t count = 0, header = 0, reclen = 0;
+  struct Field {
+    uint32_t offset, length;
+  };
+  Field account{}, tel{};
+
+  explicit Table(const std::wstring& path) {
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
+    if (h == INVALID_HANDLE_VALUE) return;
+    bytes.resize(GetFileSize(h, nullptr));
+    DWORD got = 0;
+    ReadFile(h, &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr);
+    CloseHandle(h);
+    if (bytes.size() < 32) return;
+    std::memcpy(&count, &bytes[4], 4);
+    header = static_cast<uint8_t>(bytes[8]) | static_cast<uint8_t>(bytes[9]) << 8;
+    reclen = static_cast<uint8_t>(bytes[10]) | static_cast<uint8_t>(bytes[11]) << 8;
+    uint32_t offset = 1;
+    for (size_t d = 32; d + 32 <= header && bytes[d] != 0x0D; d += 32) {
+      const std::string name(&bytes[d], strnlen(&bytes[d], 11));
+      const uint32_t length = static_cast<uint8_t>(bytes[d + 16]);
+      if (_stricmp(name.c_str(), "sn_account") == 0) account = {offset, length};
+      if (_stricmp(name.c_str(), "sn_teleno") == 0) tel = {offset, length};
+      offset += length;
+    }
+  }
+  char* Record(uint32_t i) { return &bytes[header + i * reclen]; }
+  std::string Text(uint32_t i, const Field& f) {
+    std::string v(Record(i) + f.offset, f.length);
+    v.erase(v.find_last_not_of(' ') + 1);
+    return v;
+  }
+  void Set(uint32_t i, const Field& f, const std::string& v) {
+    std::memset(Record(i) + f.offset, ' ', f.length);
+    std::memcpy(Record(i) + f.offset, v.data(), v.size());
+  }
+};
+
+// Writes the changed bytes in place through one handle, as the accounting
+// application does: the record in the middle, then the new record and the
+// header's count.
+bool EditAndAppend(const std::wstring& path, Table& t, uint32_t edited) {
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                         nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  auto write = [&](uint32_t at, const void* p, uint32_t n) {
+    DWORD done = 0;
+    SetFilePointer(h, static_cast<LONG>(at), nullptr, FILE_BEGIN);
+    return WriteFile(h, p, n, &done, nullptr) && done == n;
+  };
+  std::string added(t.Record(edited + 1), t.reclen);
+  bool ok = write(t.header + edited * t.reclen, t.Record(edited), t.reclen);
+  t.bytes.insert(t.header + t.count * t.reclen, added);
+  t.Set(t.count, t.account, "ZZNEW1");
+  t.Set(t.count, t.tel, "0999 111 4445");
+  ok = ok && write(t.header + t.count * t.reclen, t.Record(t.count), t.reclen);
+  const char eof = 0x1A;
+  ok = ok && write(t.header + (t.count + 1) * t.reclen, &eof, 1);
+  ++t.count;
+  ok = ok && write(4, &t.count, 4);
+  CloseHandle(h);
+  return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    std::printf("FAIL usage: fresh_keys SAMPLE-FOLDER WORK-FOLDER\n");
+    return 1;
+  }
+  const std::wstring sample = Wide(argv[1]), work = Wide(argv[2]);
+  CreateDirectoryW(work.c_str(), nullptr);
+  for (const wchar_t* name : {L"\\a_pname.dbf", L"\\a_sname.dbf"}) {
+    Expect("copy the sample table", CopyFileW((sample + name).c_str(), (work + name).c_str(), FALSE) != 0);
+  }
+  const std::wstring customers = work + L"\\a_sname.dbf";
+  Table t(customers);
+  if (!Expect("the customer table's layout", t.count > 20 && t.tel.length >= 12 && t.account.length >= 6)) {
+    return Finish();
+  }
+  const uint32_t edited = 10;
+  const std::wstring id = L"sn" + Wide(t.Text(edited, t.account).c_str());
+  const std::wstring old_tel = Wide(t.Text(edited, t.tel).c_str());
+
+  // The data source the Session registers names the copy, not the folder
+  // an earlier test left it on.
+  RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\ODBC\\ODBC.INI\\Ledra II SP1");
+  CoInitialize(nullptr);
+  _Session* s = CreateSession();
+  if (!Expect("create the Session", s != nullptr)) return Finish();
+  Bstr data(L"{DBFile=" + customers + L"}"), user(L"");
+  BSTR r = nullptr;
+  IDispatch* cb = nullptr;
+  s->Initialize(&data.b, &user.b, &cb, &r);
+  Take(r);
+  s->Load(&user.b, &r);
+  ExpectEq("Load", Take(r), L"{Result=Success}");
+  Sleep(ScaledMs(3000));  // the keys are built by now, and old enough to answer
+
+  std::wstring answer = Find(s, L"{Tel=" + old_tel + L"}");
+  Expect("the customer is found by the number it has", Value(answer, L"Result") == L"Success", answer);
+  for (const wchar_t* unused : {L"{Tel=0999 111 2223}", L"{Tel=0999 111 4445}"}) {
+    answer = Find(s, unused);
+    Expect("nobody has the numbers to come", Value(answer, L"Reason") == L"NoFind", answer);
+  }
+
+  t.Set(edited, t.tel, "0999 111 2223");
+  Expect("the accounting application edits one customer and adds another", EditAndAppend(customers, t, edited));
+  answer = Find(s, L"{Tel=0999 111 2223}");
+  Expect("the edited customer is found by the new number", Value(answer, L"Id") == id, answer);
+  answer = Find(s, L"{Tel=0999 111 4445}");
+  Expect("the new customer is found", Value(answer, L"Id") == L"snZZNEW1", answer);
+
+  s->Unload(&r);
+  Take(r);
+  s->Release();
+  Expect("the module may unload once the last Session is gone", CanUnloadNow() == S_OK);
+  CoUninitialize();
+  return Finish();
+}
