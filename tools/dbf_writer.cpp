@@ -1,4 +1,4 @@
-#include "tool/dbf_writer.h"
+#include "tools/dbf_writer.h"
 
 #include <algorithm>
 #include <cerrno>

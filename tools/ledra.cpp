@@ -1,15 +1,15 @@
-#include "tool/ledra.h"
+#include "tools/ledra.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <map>
 
-#include "common/platform.h"
-#include "common/errors.h"
-#include "common/text_matching.h"
-#include "common/vars.h"
-#include "data/data_source.h"
-#include "data/dbf_connection.h"
+#include "base/platform.h"
+#include "base/errors.h"
+#include "base/text_matching.h"
+#include "base/vars.h"
+#include "contacts/data_source.h"
+#include "dbf/dbf_connection.h"
 #include "session/session.h"
 
 namespace ledra::tool {

@@ -4,7 +4,7 @@
 
 #include "platform/native/native_files.h"
 #include "platform/native/native_platform.h"
-#include "tool/ledra.h"
+#include "tools/ledra.h"
 
 namespace {
 

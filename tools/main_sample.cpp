@@ -9,7 +9,7 @@
 #include <exception>
 #include <string>
 
-#include "tool/sample_tables.h"
+#include "tools/sample_tables.h"
 
 namespace {
 

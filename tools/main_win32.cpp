@@ -6,7 +6,7 @@
 #include <iostream>
 
 #include "platform/win32/win32_platform.h"
-#include "tool/ledra.h"
+#include "tools/ledra.h"
 
 int main() {
   SetConsoleOutputCP(CP_UTF8);

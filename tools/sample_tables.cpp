@@ -1,4 +1,4 @@
-#include "tool/sample_tables.h"
+#include "tools/sample_tables.h"
 
 #include <algorithm>
 #include <cctype>
@@ -8,8 +8,8 @@
 #include <map>
 #include <stdexcept>
 
-#include "common/calendar.h"
-#include "tool/dbf_writer.h"
+#include "base/calendar.h"
+#include "tools/dbf_writer.h"
 
 namespace ledra::sample {
 

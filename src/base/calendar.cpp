@@ -1,4 +1,4 @@
-#include "common/calendar.h"
+#include "base/calendar.h"
 
 namespace ledra {
 

@@ -1,4 +1,4 @@
-#include "common/errors.h"
+#include "base/errors.h"
 
 #include <atomic>
 #include <map>
@@ -7,7 +7,7 @@
 #include <vector>
 #include <stdexcept>
 
-#include "common/platform.h"
+#include "base/platform.h"
 
 namespace ledra {
 

@@ -12,7 +12,7 @@
 #include <exception>
 #include <utility>
 
-#include "common/text.h"
+#include "base/text.h"
 
 namespace ledra {
 

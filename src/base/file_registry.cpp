@@ -1,11 +1,11 @@
-#include "common/file_registry.h"
+#include "base/file_registry.h"
 
 #include <string>
 #include <vector>
 
-#include "common/errors.h"
-#include "common/platform.h"
-#include "common/text_matching.h"
+#include "base/errors.h"
+#include "base/platform.h"
+#include "base/text_matching.h"
 
 namespace ledra {
 

@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <optional>
 
-#include "common/platform.h"
-#include "common/text.h"
-#include "common/variant.h"
+#include "base/platform.h"
+#include "base/text.h"
+#include "base/variant.h"
 
 namespace ledra {
 

@@ -1,6 +1,6 @@
-#include "common/platform.h"
+#include "base/platform.h"
 
-#include "common/errors.h"
+#include "base/errors.h"
 
 namespace ledra {
 

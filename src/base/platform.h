@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "common/text.h"
+#include "base/text.h"
 
 namespace ledra {
 

@@ -1,7 +1,7 @@
-#include "common/text_matching.h"
+#include "base/text_matching.h"
 
-#include "common/errors.h"
-#include "common/platform.h"
+#include "base/errors.h"
+#include "base/platform.h"
 
 namespace ledra {
 

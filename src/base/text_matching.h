@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "common/text.h"
-#include "common/variant.h"
+#include "base/text.h"
+#include "base/variant.h"
 
 namespace ledra {
 

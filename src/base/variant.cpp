@@ -1,8 +1,8 @@
-#include "common/variant.h"
+#include "base/variant.h"
 
 #include <cmath>
 
-#include "common/errors.h"
+#include "base/errors.h"
 
 namespace ledra {
 

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "common/platform.h"
-#include "common/text.h"
+#include "base/platform.h"
+#include "base/text.h"
 
 namespace ledra {
 

@@ -1,9 +1,9 @@
-#include "common/vars.h"
+#include "base/vars.h"
 
 #include <algorithm>
 #include <string>
 
-#include "common/errors.h"
+#include "base/errors.h"
 
 // Positions below are 1-based, the way the record layout is counted; the
 // helpers translate them to std::u16string indices.

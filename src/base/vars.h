@@ -1,8 +1,8 @@
 // Vars records: the {Key=Value} text that every argument and answer is.
 #pragma once
 
-#include "common/text.h"
-#include "common/variant.h"
+#include "base/text.h"
+#include "base/variant.h"
 
 namespace ledra {
 

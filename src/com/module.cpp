@@ -8,7 +8,7 @@
 
 #include "com/registration_table.h"
 #include "com/session_object.h"
-#include "common/text.h"
+#include "base/text.h"
 #include "platform/win32/win32_platform.h"
 
 namespace ledra::com {

@@ -1,8 +1,8 @@
 // The cache walk: suppliers, then customers, one contact record per call.
 // The position lives in the Session between the host's calls.
-#include "common/errors.h"
-#include "common/vars.h"
-#include "data/data_source.h"
+#include "base/errors.h"
+#include "base/vars.h"
+#include "contacts/data_source.h"
 #include "session/session.h"
 
 namespace ledra {

@@ -1,8 +1,8 @@
 // The contact record: one customer or supplier row as the host sees it.
-#include "common/errors.h"
-#include "common/platform.h"
-#include "common/vars.h"
-#include "data/data_source.h"
+#include "base/errors.h"
+#include "base/platform.h"
+#include "base/vars.h"
+#include "contacts/data_source.h"
 #include "session/session.h"
 
 namespace ledra {

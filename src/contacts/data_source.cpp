@@ -1,15 +1,15 @@
 // The data-access engine, and the Session's load and unload of its
 // connection.
-#include "data/data_source.h"
+#include "contacts/data_source.h"
 
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "common/errors.h"
-#include "common/platform.h"
-#include "data/dbf_connection.h"
+#include "base/errors.h"
+#include "base/platform.h"
+#include "dbf/dbf_connection.h"
 #include "session/session.h"
 
 namespace ledra {

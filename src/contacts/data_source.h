@@ -10,9 +10,9 @@
 #include <memory>
 #include <optional>
 
-#include "common/text.h"
-#include "common/variant.h"
-#include "data/connection.h"
+#include "base/text.h"
+#include "base/variant.h"
+#include "dbf/connection.h"
 
 namespace ledra {
 

@@ -2,7 +2,7 @@
 // then the customer table, tested row by row.
 //
 // A search by number, words or letter takes its rows from the tables' search
-// keys when the engine keeps them (data/search_keys.h): only the rows the
+// keys when the engine keeps them (search/search_keys.h): only the rows the
 // keys say match are read, and each is tested here as a scanned row is.
 // Otherwise it reads every row of both tables (hundreds of thousands in a
 // large company), so the row loop reads only the columns the request needs,
@@ -12,12 +12,12 @@
 #include <cmath>
 #include <initializer_list>
 
-#include "common/errors.h"
-#include "common/platform.h"
-#include "common/text_matching.h"
-#include "common/vars.h"
-#include "data/data_source.h"
-#include "data/search_keys.h"
+#include "base/errors.h"
+#include "base/platform.h"
+#include "base/text_matching.h"
+#include "base/vars.h"
+#include "contacts/data_source.h"
+#include "search/search_keys.h"
 #include "session/session.h"
 
 namespace ledra {

@@ -7,8 +7,8 @@
 #include <functional>
 #include <memory>
 
-#include "common/text.h"
-#include "common/variant.h"
+#include "base/text.h"
+#include "base/variant.h"
 
 namespace ledra {
 
@@ -48,7 +48,7 @@ class ResultSet {
 };
 
 // What a search by number, words or letter tests on each row of a table,
-// for an engine that keeps the tables' search keys (data/search_keys.h).
+// for an engine that keeps the tables' search keys (search/search_keys.h).
 struct KeyRequest {
   Text tel_column, contact_column, name_column;
   Text tel;           // "#" when the request has none, as the scan tests it

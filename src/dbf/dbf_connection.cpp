@@ -1,12 +1,12 @@
-#include "data/dbf_connection.h"
+#include "dbf/dbf_connection.h"
 
 #include <algorithm>
 
-#include "common/errors.h"
-#include "common/platform.h"
-#include "data/dbf_table.h"
-#include "data/query.h"
-#include "data/search_keys.h"
+#include "base/errors.h"
+#include "base/platform.h"
+#include "dbf/dbf_table.h"
+#include "dbf/query.h"
+#include "search/search_keys.h"
 
 namespace ledra {
 

@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "common/text.h"
-#include "data/connection.h"
+#include "base/text.h"
+#include "dbf/connection.h"
 
 namespace ledra {
 

@@ -1,11 +1,11 @@
-#include "data/dbf_format.h"
+#include "dbf/dbf_format.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
 
-#include "common/calendar.h"
+#include "base/calendar.h"
 
 namespace ledra::dbf {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "common/text.h"
-#include "common/variant.h"
+#include "base/text.h"
+#include "base/variant.h"
 
 namespace ledra::dbf {
 

@@ -1,10 +1,10 @@
-#include "data/dbf_table.h"
+#include "dbf/dbf_table.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "common/errors.h"
-#include "data/dbf_connection.h"
+#include "base/errors.h"
+#include "dbf/dbf_connection.h"
 
 namespace ledra::dbf {
 

@@ -13,11 +13,11 @@
 #include <string_view>
 #include <vector>
 
-#include "common/platform.h"
-#include "data/connection.h"
-#include "data/dbf_format.h"
-#include "data/dbf_text.h"
-#include "data/query.h"
+#include "base/platform.h"
+#include "dbf/connection.h"
+#include "dbf/dbf_format.h"
+#include "dbf/dbf_text.h"
+#include "dbf/query.h"
 
 namespace ledra::dbf {
 

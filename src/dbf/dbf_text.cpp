@@ -1,6 +1,6 @@
-#include "data/dbf_text.h"
+#include "dbf/dbf_text.h"
 
-#include "common/platform.h"
+#include "base/platform.h"
 
 namespace ledra::dbf {
 

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-#include "common/text.h"
+#include "base/text.h"
 
 namespace ledra::dbf {
 

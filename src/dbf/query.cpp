@@ -1,7 +1,7 @@
-#include "data/query.h"
+#include "dbf/query.h"
 
-#include "common/errors.h"
-#include "data/dbf_connection.h"
+#include "base/errors.h"
+#include "dbf/dbf_connection.h"
 
 namespace ledra::dbf {
 

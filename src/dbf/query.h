@@ -3,7 +3,7 @@
 // rows it did not ask for.
 #pragma once
 
-#include "common/text.h"
+#include "base/text.h"
 
 namespace ledra::dbf {
 

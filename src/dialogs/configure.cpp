@@ -1,7 +1,7 @@
 // Configure: the host's record goes into ConfigRd with its page, the page's
 // dialog edits it modally, and ConfigRd goes back.
-#include "common/errors.h"
-#include "common/vars.h"
+#include "base/errors.h"
+#include "base/vars.h"
 #include "dialogs/dialogs.h"
 #include "session/session.h"
 

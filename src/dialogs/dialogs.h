@@ -3,8 +3,8 @@
 // The platform's views only show the controls and report the clicks.
 #pragma once
 
-#include "common/platform.h"
-#include "common/text.h"
+#include "base/platform.h"
+#include "base/text.h"
 
 namespace ledra {
 

@@ -1,4 +1,4 @@
-#include "common/translate.h"
+#include "dialogs/translate.h"
 
 namespace ledra {
 

@@ -2,7 +2,7 @@
 // connected: a text is shown as the plug-in defines it, its "<1>" filled in.
 #pragma once
 
-#include "common/text.h"
+#include "base/text.h"
 
 namespace ledra {
 

@@ -1,6 +1,6 @@
-#include "automation/keys.h"
+#include "screenpop/keys.h"
 
-#include "common/errors.h"
+#include "base/errors.h"
 
 namespace ledra {
 

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <functional>
 
-#include "common/platform.h"
-#include "common/text.h"
+#include "base/platform.h"
+#include "base/text.h"
 
 namespace ledra {
 

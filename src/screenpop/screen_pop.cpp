@@ -1,17 +1,17 @@
 // Session::CheckRunning and Session::DoActionReal, and PopLedra, which
 // drives the accounting application's windows for an action.
-#include "automation/screen_pop.h"
+#include "screenpop/screen_pop.h"
 
 #include <algorithm>
 #include <atomic>
 #include <initializer_list>
 #include <utility>
 
-#include "automation/keys.h"
-#include "automation/window_finding.h"
-#include "common/errors.h"
-#include "common/file_registry.h"
-#include "common/vars.h"
+#include "screenpop/keys.h"
+#include "screenpop/window_finding.h"
+#include "base/errors.h"
+#include "base/file_registry.h"
+#include "base/vars.h"
 #include "session/session.h"
 
 namespace ledra {

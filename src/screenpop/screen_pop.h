@@ -2,7 +2,7 @@
 // accounting application by driving its windows.
 #pragma once
 
-#include "common/text.h"
+#include "base/text.h"
 
 namespace ledra {
 

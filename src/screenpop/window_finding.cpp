@@ -1,9 +1,9 @@
-#include "automation/window_finding.h"
+#include "screenpop/window_finding.h"
 
 #include <algorithm>
 
-#include "common/errors.h"
-#include "common/text_matching.h"
+#include "base/errors.h"
+#include "base/text_matching.h"
 
 namespace ledra {
 

@@ -2,8 +2,8 @@
 // one to appear, and the waits that keep the caller's thread responsive.
 #pragma once
 
-#include "common/platform.h"
-#include "common/text.h"
+#include "base/platform.h"
+#include "base/text.h"
 
 namespace ledra {
 

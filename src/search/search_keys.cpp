@@ -1,4 +1,4 @@
-#include "data/search_keys.h"
+#include "search/search_keys.h"
 
 #include <algorithm>
 #include <atomic>
@@ -13,11 +13,11 @@
 #include <emmintrin.h>
 #endif
 
-#include "common/text_matching.h"
-#include "data/dbf_format.h"
-#include "data/dbf_table.h"
-#include "data/dbf_text.h"
-#include "data/query.h"
+#include "base/text_matching.h"
+#include "dbf/dbf_format.h"
+#include "dbf/dbf_table.h"
+#include "dbf/dbf_text.h"
+#include "dbf/query.h"
 
 namespace ledra {
 

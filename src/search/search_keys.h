@@ -24,9 +24,9 @@
 #include <functional>
 #include <memory>
 
-#include "common/platform.h"
-#include "common/text.h"
-#include "data/connection.h"
+#include "base/platform.h"
+#include "base/text.h"
+#include "dbf/connection.h"
 
 namespace ledra {
 

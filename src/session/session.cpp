@@ -2,8 +2,8 @@
 // calls its worker and hands the worker's record back as text.
 #include "session/session.h"
 
-#include "common/errors.h"
-#include "common/vars.h"
+#include "base/errors.h"
+#include "base/vars.h"
 
 namespace ledra {
 

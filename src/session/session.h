@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <memory>
 
-#include "common/platform.h"
-#include "common/text.h"
-#include "common/variant.h"
-#include "data/connection.h"
+#include "base/platform.h"
+#include "base/text.h"
+#include "base/variant.h"
+#include "dbf/connection.h"
 
 namespace ledra {
 
@@ -58,22 +58,22 @@ class Session {
   Text UninitializeReal();
   Var InitializeReal();
 
-  // The data source: data/data_source.cpp.
+  // The data source: contacts/data_source.cpp.
   Text LoadReal(const Text& rd);
   Text UnloadReal();
 
-  // The contact search, wrappers and worker: data/search.cpp.
+  // The contact search, wrappers and worker: contacts/search.cpp.
   Text FindContact(const Text& rd);
   Text FindList(const Text& rd);
   Text FindReal(const Text& rd);
 
-  // The contact record: data/contact.cpp.
+  // The contact record: contacts/contact.cpp.
   Text GetContact(const Text& typ, const Var& res);
 
-  // The cache walk: data/cache_export.cpp.
+  // The cache walk: contacts/cache_export.cpp.
   Text CacheRecordReal();
 
-  // The screen-pop: automation/screen_pop.cpp.
+  // The screen-pop: screenpop/screen_pop.cpp.
   bool CheckRunning(bool start);
   Text DoActionReal(const Text& rd);
 
@@ -89,7 +89,7 @@ class Session {
 
  private:
   // GetContact for the search and the cache walk, which hold the result set:
-  // data/contact.cpp.
+  // contacts/contact.cpp.
   Text GetContact(const Text& typ, ResultSet& rs);
 
   int16_t instance_no_ = 0;

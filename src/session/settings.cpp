@@ -5,9 +5,9 @@
 #include <optional>
 #include <string>
 
-#include "common/errors.h"
-#include "common/file_registry.h"
-#include "common/vars.h"
+#include "base/errors.h"
+#include "base/file_registry.h"
+#include "base/vars.h"
 #include "session/session.h"
 
 namespace ledra {

@@ -6,7 +6,7 @@
 #include <functional>
 #include <vector>
 
-#include "common/platform.h"
+#include "base/platform.h"
 
 namespace ledra::testing {
 

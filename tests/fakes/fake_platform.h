@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "common/errors.h"
-#include "common/platform.h"
+#include "base/errors.h"
+#include "base/platform.h"
 #include "platform/native/native_platform.h"
 
 namespace ledra::testing {

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "common/platform.h"
+#include "base/platform.h"
 
 namespace ledra::testing {
 

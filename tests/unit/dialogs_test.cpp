@@ -2,8 +2,8 @@
 // each dialog shows when it opens and the record that OK or Cancel leaves.
 #include <gtest/gtest.h>
 
-#include "common/errors.h"
-#include "common/file_registry.h"
+#include "base/errors.h"
+#include "base/file_registry.h"
 #include "dialogs/dialogs.h"
 #include "fakes/fake_dialogs.h"
 #include "fakes/fake_platform.h"

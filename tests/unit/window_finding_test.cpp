@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "automation/window_finding.h"
+#include "screenpop/window_finding.h"
 #include "fakes/fake_desktop.h"
 
 namespace ledra::testing {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "common/errors.h"
+#include "base/errors.h"
 #include "platform/win32/dialog_ids.h"
 
 namespace ledra::win32 {
