@@ -5,6 +5,7 @@
 
 #include "base/platform.h"
 #include "base/text.h"
+#include "dialogs/dialog_views.h"
 
 namespace ledra {
 

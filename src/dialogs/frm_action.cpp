@@ -3,6 +3,7 @@
 #include "base/variant.h"
 #include "base/vars.h"
 #include "dialogs/dialogs.h"
+#include "dialogs/dialog_views.h"
 
 namespace ledra {
 

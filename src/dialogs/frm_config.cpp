@@ -5,6 +5,7 @@
 #include "base/vars.h"
 #include "dialogs/dialogs.h"
 #include "session/session.h"
+#include "dialogs/dialog_views.h"
 
 namespace ledra {
 

@@ -1,6 +1,7 @@
 #include "screenpop/keys.h"
 
 #include "base/errors.h"
+#include "screenpop/desktop.h"
 
 namespace ledra {
 

@@ -13,6 +13,7 @@
 #include "base/file_registry.h"
 #include "base/vars.h"
 #include "session/session.h"
+#include "screenpop/desktop.h"
 
 namespace ledra {
 

@@ -4,6 +4,7 @@
 
 #include "base/errors.h"
 #include "base/text_matching.h"
+#include "screenpop/desktop.h"
 
 namespace ledra {
 

@@ -4,6 +4,7 @@
 
 #include "base/platform.h"
 #include "base/text.h"
+#include "screenpop/desktop.h"
 
 namespace ledra {
 

@@ -4,6 +4,7 @@
 
 #include "base/errors.h"
 #include "base/vars.h"
+#include "dialogs/dialog_views.h"
 
 namespace ledra {
 

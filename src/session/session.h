@@ -9,6 +9,7 @@
 #include "base/text.h"
 #include "base/variant.h"
 #include "dbf/connection.h"
+#include "dialogs/dialog_views.h"
 
 namespace ledra {
 

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "screenpop/desktop.h"
 #include "screenpop/screen_pop.h"
 #include "fakes/fake_platform.h"
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/platform.h"
+#include "dialogs/dialog_views.h"
 
 namespace ledra::testing {
 

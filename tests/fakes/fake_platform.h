@@ -11,6 +11,7 @@
 #include "base/errors.h"
 #include "base/platform.h"
 #include "platform/native/native_platform.h"
+#include "dialogs/dialog_views.h"
 
 namespace ledra::testing {
 

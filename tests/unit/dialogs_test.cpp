@@ -8,6 +8,7 @@
 #include "fakes/fake_dialogs.h"
 #include "fakes/fake_platform.h"
 #include "session/session.h"
+#include "dialogs/dialog_views.h"
 
 namespace ledra::testing {
 namespace {

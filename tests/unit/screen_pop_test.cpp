@@ -10,6 +10,7 @@
 #include "base/file_registry.h"
 #include "fakes/fake_desktop.h"
 #include "session/session.h"
+#include "screenpop/desktop.h"
 
 namespace ledra::testing {
 namespace {

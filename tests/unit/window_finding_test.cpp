@@ -5,6 +5,7 @@
 
 #include "screenpop/window_finding.h"
 #include "fakes/fake_desktop.h"
+#include "screenpop/desktop.h"
 
 namespace ledra::testing {
 namespace {

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "base/platform.h"
+#include "screenpop/desktop.h"
 
 namespace ledra::win32 {
 

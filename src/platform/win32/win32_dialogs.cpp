@@ -9,6 +9,7 @@
 
 #include "base/errors.h"
 #include "platform/win32/dialog_ids.h"
+#include "dialogs/dialog_views.h"
 
 namespace ledra::win32 {
 

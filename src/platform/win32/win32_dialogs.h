@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "base/platform.h"
+#include "dialogs/dialog_views.h"
 
 namespace ledra::win32 {
 
