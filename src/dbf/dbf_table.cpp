@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "base/errors.h"
-#include "dbf/dbf_connection.h"
+#include "dbf/dbf_errors.h"
 
 namespace ledra::dbf {
 

@@ -1,7 +1,7 @@
 #include "dbf/query.h"
 
 #include "base/errors.h"
-#include "dbf/dbf_connection.h"
+#include "dbf/dbf_errors.h"
 
 namespace ledra::dbf {
 
