@@ -30,10 +30,31 @@ Text FilePath(const Text& path) {
   return r;
 }
 
+std::optional<RegistryValue> ReadRegistryValue(uint32_t root, const Text& key_path, const Text& value_name,
+                                               Registry::View view, uint32_t max_bytes, bool* key_found) {
+  Registry* reg = Sys().registry;
+  Registry::Key key = 0;
+  // A platform without a registry has none of the keys.
+  const bool opened = reg && reg->OpenKey(root, key_path, &key, view) == 0;
+  if (key_found) *key_found = opened;
+  if (!opened) return std::nullopt;
+  std::optional<RegistryValue> value;
+  RegistryValue v;
+  uint32_t size = 0;
+  if (reg->QueryValue(key, value_name, &v.type, nullptr, &size) == 0 && size <= max_bytes) {
+    v.data.resize(size);
+    if (reg->QueryValue(key, value_name, &v.type, v.data.data(), &size) == 0) {
+      v.data.resize(size);
+      value = std::move(v);
+    }
+  }
+  reg->CloseKey(key);
+  return value;
+}
+
 namespace {
 
-constexpr long kNotFound = 2;
-// A text value is read into 2000 bytes: 999 UTF-16 characters and the zero.
+// A text value is read up to 2000 bytes: 999 UTF-16 characters and the zero.
 constexpr uint32_t kTextBytes = 2000;
 
 // What a text read falls back to: the default's text form, or "".
@@ -47,52 +68,30 @@ Var RegistryGet(const Text& key_path, const Text& value_name, const std::optiona
                 Registry::View view) {
   Procedure proc(u" @ basGlobal.RegistryGet");
   Var result;
-  Registry* reg = Sys().registry;
-  uint32_t hive = root == 0 ? Registry::kLocalMachine : root;
-  Registry::Key key = 0;
-  long opened = -1;
   proc.Step([&] {
-    // A platform without a registry has none of the keys.
-    opened = reg ? reg->OpenKey(hive, key_path, &key, view) : kNotFound;
-  });
-
-  if (opened == kNotFound) {
-    proc.Step([&] { result = TextDefault(def); });
-    return result;
-  }
-
-  bool number = def && (def->kind() == VarKind::Integer || def->kind() == VarKind::Long);
-  if (number) {
-    proc.Step([&] {
-      int32_t value = 0;
-      uint32_t type = 0;
-      uint32_t size = 4;
-      long rc = reg->QueryValue(key, value_name, &type, reinterpret_cast<uint8_t*>(&value), &size);
-      result = rc == 0 ? Var::Long(value) : *def;
-    });
-  } else {
-    proc.Step([&] {
-      // Blank filler past the size given, as the value is trimmed of
-      // trailing blanks before it is cut at its terminating zero.
-      std::vector<uint8_t> buffer(kTextBytes + 2);
-      for (size_t i = 0; i < buffer.size(); i += 2) buffer[i] = ' ';
-      uint32_t type = 0;
-      uint32_t size = kTextBytes;
-      long rc = reg->QueryValue(key, value_name, &type, buffer.data(), &size);
-      if (rc != 0) {
-        result = TextDefault(def);
-        return;
+    const bool number = def && (def->kind() == VarKind::Integer || def->kind() == VarKind::Long);
+    bool key_found = false;
+    auto value = ReadRegistryValue(root == 0 ? Registry::kLocalMachine : root, key_path, value_name, view,
+                                   number ? 4 : kTextBytes, &key_found);
+    if (!key_found || (!number && !value)) {
+      result = TextDefault(def);
+    } else if (number) {
+      // The type is not checked: the first four bytes as a number.
+      uint32_t n = 0;
+      if (value) {
+        for (size_t i = 0; i < value->data.size(); ++i) n |= static_cast<uint32_t>(value->data[i]) << (8 * i);
       }
+      result = value ? Var::Long(static_cast<int32_t>(n)) : *def;
+    } else {
+      // Trimmed of trailing blanks before it is cut at its terminating zero:
+      // blanks of the value itself stay only when a zero follows them.
       Text text;
-      for (size_t i = 0; i < buffer.size(); i += 2) text += static_cast<char16_t>(buffer[i] | buffer[i + 1] << 8);
+      for (size_t i = 0; i < value->data.size(); i += 2) {
+        text += static_cast<char16_t>(value->data[i] | (i + 1 < value->data.size() ? value->data[i + 1] << 8 : 0));
+      }
       text = ZTrim(RTrim(text));
-      result = Var(type == Registry::kExpandText ? reg->ExpandEnvironment(text) : text);
-    });
-  }
-
-  // Also after an open that failed for another reason; that close just fails.
-  proc.Step([&] {
-    if (reg) reg->CloseKey(key);
+      result = Var(value->type == Registry::kExpandText ? Sys().registry->ExpandEnvironment(text) : text);
+    }
   });
   return result;
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/errors.h"
+#include "base/file_registry.h"
 #include "base/platform.h"
 #include "dbf/dbf_connection.h"
 #include "session/session.h"
@@ -48,17 +49,6 @@ Registry& Reg() {
   return *r;
 }
 
-// One text value of an open key, nullopt when it is missing.
-std::optional<Text> QueryText(Registry& reg, Registry::Key key, const Text& name) {
-  uint32_t type = 0;
-  uint32_t size = 0;
-  if (reg.QueryValue(key, name, &type, nullptr, &size) != 0) return std::nullopt;
-  std::vector<uint8_t> data(size + 1, 0);
-  uint32_t got = size;
-  if (reg.QueryValue(key, name, &type, data.data(), &got) != 0) return std::nullopt;
-  return RegistryText(data.data(), got);
-}
-
 // What a data source registration holds of interest to the engine.
 struct DataSourceEntry {
   Text driver;
@@ -66,15 +56,17 @@ struct DataSourceEntry {
   Text source_type;
 };
 
-std::optional<DataSourceEntry> ReadDataSource(const Text& dsn) {
-  Registry& reg = Reg();
-  Registry::Key key = 0;
-  if (dsn.empty() || reg.OpenKey(Registry::kCurrentUser, kOdbcIni + dsn, &key) != 0) return std::nullopt;
+// Missing values, or a missing registration, read as "".
+DataSourceEntry ReadDataSource(const Text& dsn) {
   DataSourceEntry e;
-  e.driver = QueryText(reg, key, u"Driver").value_or(Text());
-  e.source_db = QueryText(reg, key, u"SourceDB").value_or(Text());
-  e.source_type = QueryText(reg, key, u"SourceType").value_or(Text());
-  reg.CloseKey(key);
+  if (dsn.empty()) return e;
+  auto text = [&](const char16_t* name) {
+    auto v = ReadRegistryValue(Registry::kCurrentUser, kOdbcIni + dsn, name);
+    return v ? v->AsText() : Text();
+  };
+  e.driver = text(u"Driver");
+  e.source_db = text(u"SourceDB");
+  e.source_type = text(u"SourceType");
   return e;
 }
 
@@ -103,18 +95,18 @@ std::shared_ptr<Connection> DataEngine::OpenConnection(const Text& connect) {
       break;
     }
   }
-  auto entry = ReadDataSource(dsn);
-  if (!entry || entry->driver.empty()) Raise(kDataSourceError, kNoDataSource);
-  if (!IsFoxProDriver(entry->driver)) Raise(kDataSourceError, kNoDriver);
-  auto conn = open_folder_(FolderOf(*entry));
+  DataSourceEntry entry = ReadDataSource(dsn);
+  if (entry.driver.empty()) Raise(kDataSourceError, kNoDataSource);
+  if (!IsFoxProDriver(entry.driver)) Raise(kDataSourceError, kNoDriver);
+  auto conn = open_folder_(FolderOf(entry));
   if (!conn) Raise(kDataSourceError, kNoDriver);
   return conn;
 }
 
 std::optional<Text> DataEngine::DataSourceFolder(const Text& dsn) {
-  auto entry = ReadDataSource(dsn);
-  if (!entry || !IsFoxProDriver(entry->driver)) return std::nullopt;
-  return FolderOf(*entry);
+  DataSourceEntry entry = ReadDataSource(dsn);
+  if (!IsFoxProDriver(entry.driver)) return std::nullopt;
+  return FolderOf(entry);
 }
 
 void DataEngine::RegisterDataSource(const Text& dsn, const Text& driver, const Text& attributes) {

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "base/errors.h"
 #include "base/file_registry.h"
@@ -23,24 +24,22 @@ constexpr const char16_t* kMatchLastDigitsValue = u"MatchLastDigits";
 constexpr int kMinLastDigits = 6;
 constexpr int kMaxLastDigits = 15;
 constexpr uint32_t kRegSz = 1, kRegExpandSz = 2, kRegDword = 4;
+// Longer values are not looked at: no whole number from 6 to 15 is that long.
+constexpr uint32_t kMaxSettingBytes = 63;
 
 // The value as text (a DWORD in decimal); nullopt when it is not there.
 std::optional<std::string> RawSetting(uint32_t root) {
-  Registry* reg = Sys().registry;
-  Registry::Key key = 0;
-  if (!reg || reg->OpenKey(root, kOwnKey, &key) != 0) return std::nullopt;
-  uint8_t data[64] = {};
-  uint32_t type = 0;
-  uint32_t size = sizeof data - 1;
-  long rc = reg->QueryValue(key, kMatchLastDigitsValue, &type, data, &size);
-  reg->CloseKey(key);
-  if (rc != 0) return std::nullopt;
-  if (type == kRegDword && size == 4) {
+  auto value = ReadRegistryValue(root, kOwnKey, kMatchLastDigitsValue, Registry::View::Own, kMaxSettingBytes);
+  if (!value) return std::nullopt;
+  const std::vector<uint8_t>& data = value->data;
+  if (value->type == kRegDword && data.size() == 4) {
     uint32_t v = data[0] | data[1] << 8 | data[2] << 16 | static_cast<uint32_t>(data[3]) << 24;
     return std::to_string(v);
   }
-  if (type != kRegSz && type != kRegExpandSz) return "(a value of registry type " + std::to_string(type) + ")";
-  return Sys().locale->ToAnsi(RegistryText(data, std::min<size_t>(size, sizeof data - 1)));
+  if (value->type != kRegSz && value->type != kRegExpandSz) {
+    return "(a value of registry type " + std::to_string(value->type) + ")";
+  }
+  return Sys().locale->ToAnsi(value->AsText());
 }
 
 // 0 (off) for an absent or zero value; N for a whole number from 6 to 15;
