@@ -1,9 +1,9 @@
-// The contact record: one customer or supplier row as the host sees it.
+#include "contacts/contact.h"
+
 #include "base/errors.h"
 #include "base/platform.h"
 #include "base/vars.h"
 #include "contacts/data_source.h"
-#include "session/session.h"
 
 namespace ledra {
 
@@ -76,7 +76,7 @@ Text ContactRecord(const Text& typ, Rows&& rows) {
 
 }  // namespace
 
-Text Session::GetContact(const Text& typ, const Var& res) {
+Text GetContact(const Text& typ, const Var& res) {
   ResultSet* rs = nullptr;
   try {
     rs = &HeldResultSet(res);
@@ -86,7 +86,7 @@ Text Session::GetContact(const Text& typ, const Var& res) {
   return ContactRecord(typ, [&]() -> ResultSet& { return rs ? *rs : HeldResultSet(res); });
 }
 
-Text Session::GetContact(const Text& typ, ResultSet& rs) {
+Text GetContact(const Text& typ, ResultSet& rs) {
   return ContactRecord(typ, [&]() -> ResultSet& { return rs; });
 }
 

@@ -1,5 +1,4 @@
-// The data-access engine, and the Session's load and unload of its
-// connection.
+// The data-access engine, and loading a Session's connection.
 #include "contacts/data_source.h"
 
 #include <optional>
@@ -11,7 +10,6 @@
 #include "base/file_registry.h"
 #include "base/platform.h"
 #include "dbf/dbf_connection.h"
-#include "session/session.h"
 
 namespace ledra {
 
@@ -151,9 +149,9 @@ bool SameFolder(Text a, Text b) {
 // Each Session reads its own data source, "Ledra II SP" + its instance
 // number, and that data source follows the settings: one that reads another
 // folder is registered again before it is opened.
-Text Session::LoadReal(const Text&) {
+Text LoadDataSource(int16_t instance_no, const Settings& settings, std::shared_ptr<Connection>& conn) {
   Procedure proc(u" @ plgLedraII.Load");
-  const Text number = FromAscii(std::to_string(instance_no_));
+  const Text number = FromAscii(std::to_string(instance_no));
   const Text dsn = u"Ledra II SP" + number;
   const Text connect = u"DSN=" + dsn;
   Text err_msg;
@@ -174,7 +172,7 @@ Text Session::LoadReal(const Text&) {
     // no interest.
     Reg().DeleteKey(Registry::kCurrentUser, u"Software\\ODBC\\ODBC.INI\\LedraII SP" + number);
     Engine().RegisterDataSource(dsn, kVfpDriverName,
-                                u"UID=;PWD=;SourceDB=" + data_path_ +
+                                u"UID=;PWD=;SourceDB=" + settings.data_path +
                                     u";SourceType=DBF;Exclusive=No;BackgroundFetch=Yes;Collate=Machine;Null=Yes;Deleted=Yes;");
   };
 
@@ -183,13 +181,13 @@ Text Session::LoadReal(const Text&) {
     was = Engine().DataSourceFolder(dsn);
   } catch (...) {
   }
-  const bool moved = was && !SameFolder(*was, data_path_) && proc.Step(register_source);
-  if (moved) proc.Log(u"Data source " + dsn + u" registered again, from " + *was + u" to " + data_path_);
+  const bool moved = was && !SameFolder(*was, settings.data_path) && proc.Step(register_source);
+  if (moved) proc.Log(u"Data source " + dsn + u" registered again, from " + *was + u" to " + settings.data_path);
 
   // The first open fails quietly: a missing data source is the normal state
   // of a first run, and is repaired below.
   try {
-    conn_ = Engine().OpenConnection(connect);
+    conn = Engine().OpenConnection(connect);
   } catch (const Failure& f) {
     err_msg = f.number == kDataSourceError ? Text(u"NOTDSN") : f.description;
   } catch (...) {
@@ -198,28 +196,18 @@ Text Session::LoadReal(const Text&) {
 
   if (!err_msg.empty()) {
     if (!moved) step(register_source);
-    step([&] { conn_ = Engine().OpenConnection(connect); });
+    step([&] { conn = Engine().OpenConnection(connect); });
   }
 
   // The customer table proves the connection; why it cannot be read is not
   // the load's business, only that it cannot.
-  cache_rs_.reset();
+  std::shared_ptr<ResultSet> proof;
   try {
-    if (!conn_) Raise(Err::ObjectNotSet);
-    cache_rs_ = conn_->OpenResultset(u"select * from " + table_prefix_ + u"sname");
+    if (!conn) Raise(Err::ObjectNotSet);
+    proof = conn->OpenResultset(u"select * from " + settings.table_prefix + u"sname");
   } catch (...) {
-    cache_rs_.reset();
   }
-
-  Text result = cache_rs_ ? Text(u"{Result=Success}") : u"{Result=Fail}{Reason=Could not load SName: " + err_msg + u"}";
-  cache_rs_.reset();
-  return result;
-}
-
-Text Session::UnloadReal() {
-  Procedure proc(u" @ plgLedraII.Unload");
-  proc.Step([&] { conn_.reset(); });
-  return Text();
+  return proof ? Text(u"{Result=Success}") : u"{Result=Fail}{Reason=Could not load SName: " + err_msg + u"}";
 }
 
 }  // namespace ledra

@@ -6,6 +6,7 @@
 // embedded .dbf engine.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -13,6 +14,7 @@
 #include "base/text.h"
 #include "base/variant.h"
 #include "dbf/connection.h"
+#include "session/settings.h"
 
 namespace ledra {
 
@@ -56,5 +58,11 @@ DataEngine& Engine();
 
 // The ODBC driver the plug-in registers its data source with.
 extern const char16_t* const kVfpDriverName;
+
+// Load: opens the connection of Session number instance_no into conn over
+// its own data source, "Ledra II SP" + the number, registering it (again)
+// for the settings' folder when it is missing or reads another; the answer
+// says whether the customer table can be read, or why not.
+Text LoadDataSource(int16_t instance_no, const Settings& settings, std::shared_ptr<Connection>& conn);
 
 }  // namespace ledra

@@ -9,6 +9,8 @@
 // builds its keys in buffers reused from row to row, and asks for the time
 // only every so many rows to decide whether to let the host's window
 // messages through.
+#include "contacts/search.h"
+
 #include <cmath>
 #include <initializer_list>
 
@@ -16,16 +18,11 @@
 #include "base/platform.h"
 #include "base/text_matching.h"
 #include "base/vars.h"
-#include "contacts/data_source.h"
+#include "contacts/contact.h"
 #include "search/search_keys.h"
-#include "session/session.h"
 
 namespace ledra {
 
-namespace {
-
-// The request preparation both search methods share. number_key: the key
-// that stands in for a missing "Tel" ("" when none does).
 Text PrepareRequest(const Text& rd, const char16_t* cmd, const char16_t* number_key, Procedure& proc) {
   Text r = rd;
   proc.Step([&] { AddVar(r, u"Cmd", Text(cmd)); });
@@ -37,6 +34,8 @@ Text PrepareRequest(const Text& rd, const char16_t* cmd, const char16_t* number_
   proc.Step([&] { AddVar(r, u"Begin", UCase(CStr(GetVar(r, u"Begin")).substr(0, 1))); });
   return r;
 }
+
+namespace {
 
 // Lets the host's messages through during a scan often enough that its
 // windows stay responsive (at least every 20 ms) while the scan itself
@@ -173,30 +172,8 @@ Text Trimmed(ResultSet& rs, const Text& column) {
 
 }  // namespace
 
-Text Session::FindContact(const Text& rd) {
-  Procedure proc(u" @ plugin.Session.FindContact");
-  Text r;
-  Text request = PrepareRequest(rd, u"FindContact", u"", proc);
-  proc.Step([&] { r = FindReal(request); });
-  return r;
-}
-
-Text Session::FindList(const Text& rd) {
-  Procedure proc(u" @ plugin.Session.FindList");
-  Text r;
-  Text request = PrepareRequest(rd, u"FindList", u"Number", proc);
-  proc.Step([&] { r = FindReal(request); });
-  return r;
-}
-
-Text Session::FindReal(const Text& rd) {
+Text ContactSearch::FindReal(const Text& rd) {
   Procedure proc(u" @ plgLedraII.Find");
-
-  // A load that failed is not retried here; the queries below then fail
-  // and the answer says nothing was found.
-  proc.Step([&] {
-    if (!conn_ && !load_failed_) LoadReal(Text());
-  });
 
   bool list_mode = false;
   int16_t max_find = 0;

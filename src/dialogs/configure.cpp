@@ -3,30 +3,40 @@
 #include "base/errors.h"
 #include "base/vars.h"
 #include "dialogs/dialogs.h"
-#include "session/session.h"
 #include "dialogs/dialog_views.h"
 
 namespace ledra {
+
+DialogData& DialogModule() {
+  thread_local DialogData data;
+  return data;
+}
+
+OwnerWindow* FrmMain() {
+  DialogData& m = DialogModule();
+  if (!m.frm_main && Sys().windows) m.frm_main = Sys().windows->CreateOwnerWindow();
+  return m.frm_main.get();
+}
 
 namespace {
 
 // Marks the thread's dialog as up for as long as it shows.
 class DialogUp {
  public:
-  explicit DialogUp(ModuleData& m) : m_(m) { m_.dialog_up = true; }
+  explicit DialogUp(DialogData& m) : m_(m) { m_.dialog_up = true; }
   ~DialogUp() { m_.dialog_up = false; }
   DialogUp(const DialogUp&) = delete;
   DialogUp& operator=(const DialogUp&) = delete;
 
  private:
-  ModuleData& m_;
+  DialogData& m_;
 };
 
 }  // namespace
 
-Text Session::Configure(const Text& rd, const Text& page) {
+Text ShowConfigure(const Text& rd, const Text& page) {
   Procedure proc(u" @ plugin.Session.Configure");
-  ModuleData& m = Module();
+  DialogData& m = DialogModule();
   Text r;
   if (m.dialog_up) {
     // The host handled a message while the dialog is up and asks again: no

@@ -4,7 +4,6 @@
 #include "base/variant.h"
 #include "base/vars.h"
 #include "dialogs/dialogs.h"
-#include "session/session.h"
 #include "dialogs/dialog_views.h"
 
 namespace ledra {

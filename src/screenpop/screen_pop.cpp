@@ -1,4 +1,4 @@
-// Session::CheckRunning and Session::DoActionReal, and PopLedra, which
+// CheckRunning and DoAction behind the Session's methods, and PopLedra, which
 // drives the accounting application's windows for an action.
 #include "screenpop/screen_pop.h"
 
@@ -12,7 +12,6 @@
 #include "base/errors.h"
 #include "base/file_registry.h"
 #include "base/vars.h"
-#include "session/session.h"
 #include "screenpop/desktop.h"
 
 namespace ledra {
@@ -175,7 +174,7 @@ const ActionRow kActions[] = {
 
 void ForgetLedraStart() { g_started = false; }
 
-bool Session::CheckRunning(bool start) {
+bool CheckLedraRunning(bool start) {
   Procedure proc(u" @ plgLedraII.CheckRunning");
   Desktop::Window main = 0;
   proc.Step([&] { main = FindWindowTitle(kMainTitle, 0); });
@@ -200,7 +199,7 @@ bool Session::CheckRunning(bool start) {
   return false;
 }
 
-Text Session::DoActionReal(const Text& rd) {
+Text DoScreenPopAction(const Text& rd) {
   Procedure proc(u" @ plugin.Session.DoAction");
   // The host's messages are handled while a pop waits, and one of them may
   // ask for another action: its keys would mix with these ones, and its
@@ -212,7 +211,7 @@ Text Session::DoActionReal(const Text& rd) {
   struct Done {
     ~Done() { g_popping = false; }
   } done;
-  proc.Step([&] { CheckRunning(true); });
+  proc.Step([&] { CheckLedraRunning(true); });
   Text id, account, action;
   bool supplier = false;
   proc.Step([&] { id = CStr(GetVar(rd, u"Id")); });

@@ -1,6 +1,5 @@
-// The settings a Session derives from the host's record at Initialize: the
-// table prefix, the data folder and the two table switches; and the one
-// setting of its own, read from the registry: MatchLastDigits.
+#include "session/settings.h"
+
 #include <algorithm>
 #include <optional>
 #include <string>
@@ -9,7 +8,6 @@
 #include "base/errors.h"
 #include "base/file_registry.h"
 #include "base/vars.h"
-#include "session/session.h"
 
 namespace ledra {
 
@@ -62,20 +60,16 @@ int MatchLastDigitsSetting(Procedure& proc) {
 
 }  // namespace
 
-Text Session::InstallReal() { return Text(); }
-
-Text Session::UninitializeReal() { return Text(); }
-
-Var Session::InitializeReal() {
+void ApplySettings(const Text& data_rd, Settings& s) {
   Procedure proc(u" @ plugin.Session.InitializeReal");
   Text file;
-  proc.Step([&] { file = TextForm(GetVar(data_rd_, u"DBFile")); });
+  proc.Step([&] { file = TextForm(GetVar(data_rd, u"DBFile")); });
   // The customer table is ?_sname.dbf: its first two characters name the
   // company; too short a name is padded with "x", and no name at all means
   // the default company.
-  proc.Step([&] { table_prefix_ = (FileEnd(file) + u"xx").substr(0, 2); });
+  proc.Step([&] { s.table_prefix = (FileEnd(file) + u"xx").substr(0, 2); });
   proc.Step([&] {
-    if (table_prefix_ == u"xx") table_prefix_ = u"z_";
+    if (s.table_prefix == u"xx") s.table_prefix = u"z_";
   });
   Text folder;
   proc.Step([&] { folder = FilePath(file); });
@@ -84,11 +78,10 @@ Var Session::InitializeReal() {
       folder = LedraFolder() + u"\\data";
     }
   });
-  proc.Step([&] { data_path_ = folder; });
-  proc.Step([&] { use_suppliers_ = CBool(GetVar(data_rd_, u"UseSuppliers", Var::Integer(1))); });
-  proc.Step([&] { use_customers_ = CBool(GetVar(data_rd_, u"UseCustomers", Var::Integer(1))); });
-  proc.Step([&] { match_last_digits_ = MatchLastDigitsSetting(proc); });
-  return Var();
+  proc.Step([&] { s.data_path = folder; });
+  proc.Step([&] { s.use_suppliers = CBool(GetVar(data_rd, u"UseSuppliers", Var::Integer(1))); });
+  proc.Step([&] { s.use_customers = CBool(GetVar(data_rd, u"UseCustomers", Var::Integer(1))); });
+  proc.Step([&] { s.match_last_digits = MatchLastDigitsSetting(proc); });
 }
 
 }  // namespace ledra

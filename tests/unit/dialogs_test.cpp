@@ -20,9 +20,9 @@ class DialogsTest : public PlatformTest {
   // frmMain lives as long as the thread; each test starts without one.
   DialogsTest() {
     sys.platform.dialogs = &dialogs;
-    Module().frm_main.reset();
+    DialogModule().frm_main.reset();
   }
-  ~DialogsTest() override { Module().frm_main.reset(); }
+  ~DialogsTest() override { DialogModule().frm_main.reset(); }
   FakeOwnerWindow& Owner() { return static_cast<FakeOwnerWindow&>(*FrmMain()); }
   FakeDialogs dialogs;
 };
