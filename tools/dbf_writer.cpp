@@ -128,7 +128,8 @@ void DbfLayout::Put(char* record, int field, std::optional<std::string_view> val
     std::memset(at, Binary(f.type) ? '\0' : ' ', n);
     return;
   }
-  const std::string_view s = *value;
+  // An empty view may hold no pointer, which memcpy must never get.
+  const std::string_view s = value->empty() ? std::string_view("") : *value;
   auto left = [&](char pad) {
     const size_t k = std::min(s.size(), n);
     std::memcpy(at, s.data(), k);
