@@ -43,14 +43,14 @@
 #include <thread>
 #include <vector>
 
-#include "common/platform.h"
-#include "common/vars.h"
-#include "data/dbf_connection.h"
-#include "data/search_keys.h"
+#include "base/platform.h"
+#include "base/vars.h"
+#include "dbf/dbf_connection.h"
+#include "search/search_keys.h"
 #include "platform/native/native_files.h"
 #include "platform/native/native_platform.h"
 #include "session/session.h"
-#include "tool/sample_tables.h"
+#include "tools/sample_tables.h"
 
 namespace {
 

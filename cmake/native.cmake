@@ -16,8 +16,9 @@ target_link_libraries(ledra_native PUBLIC ledra_core)
 
 # The dBase writer and the sample company tables, for the demo, the tests
 # (which build their tables with the same writer) and the benchmark.
-add_library(ledra_sample STATIC src/tool/sample_tables.cpp src/tool/dbf_writer.cpp)
-target_include_directories(ledra_sample PUBLIC src)
+add_library(ledra_sample STATIC tools/sample_tables.cpp tools/dbf_writer.cpp)
+# tools/ sits beside src/: its headers are included as "tools/NAME.h".
+target_include_directories(ledra_sample PUBLIC src ${CMAKE_SOURCE_DIR})
 target_compile_options(ledra_sample PRIVATE -Wall -Wextra)
 
 # The fuzz targets and the thread stress test live in trees of their own,
@@ -43,12 +44,13 @@ add_test(NAME x86vm_image_cache COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/x86vm-c
 set_tests_properties(x86vm_image_cache PROPERTIES TIMEOUT 60
                      PASS_REGULAR_EXPRESSION "x86vm-check: all passed" FAIL_REGULAR_EXPRESSION "FAIL ")
 
-add_executable(ledra src/tool/ledra.cpp src/tool/main_native.cpp)
+add_executable(ledra tools/ledra.cpp tools/main_native.cpp)
+target_include_directories(ledra PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_libraries(ledra PRIVATE ledra_native)
 
 target_link_libraries(unit_tests PRIVATE ledra_sample)
 
-add_executable(ledra-sample src/tool/main_sample.cpp)
+add_executable(ledra-sample tools/main_sample.cpp)
 target_link_libraries(ledra-sample PRIVATE ledra_sample ledra_native)
 
 # Timings of the search and the cache walk over large tables. Off by
@@ -60,4 +62,4 @@ if(LEDRA_BENCH)
   add_executable(ledra_bench bench/ledra_bench.cpp)
   target_link_libraries(ledra_bench PRIVATE ledra_sample ledra_native benchmark::benchmark)
 endif()
-target_sources(unit_tests PRIVATE src/tool/ledra.cpp)
+target_sources(unit_tests PRIVATE tools/ledra.cpp)

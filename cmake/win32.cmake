@@ -73,7 +73,8 @@ file(WRITE ${GEN}/ledra_version.h
 target_link_libraries(LedraII PRIVATE ledra_win32 oleaut32 ole32 uuid advapi32 user32 version comctl32 comdlg32
                       ${LEDRA_STATIC_RUNTIME} -Wl,--enable-stdcall-fixup)
 
-add_executable(ledra_exe src/tool/ledra.cpp src/tool/main_win32.cpp)
+add_executable(ledra_exe tools/ledra.cpp tools/main_win32.cpp)
+target_include_directories(ledra_exe PRIVATE ${CMAKE_SOURCE_DIR})
 set_target_properties(ledra_exe PROPERTIES OUTPUT_NAME ledra)
 target_compile_options(ledra_exe PRIVATE ${LEDRA_WARNINGS})
 target_link_libraries(ledra_exe PRIVATE ledra_win32 oleaut32 ole32 advapi32 user32 version shell32 ${LEDRA_STATIC_RUNTIME})

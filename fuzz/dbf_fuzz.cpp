@@ -5,10 +5,10 @@
 #include <cstring>
 #include <memory>
 
-#include "common/errors.h"
-#include "data/dbf_connection.h"
-#include "data/dbf_table.h"
-#include "data/query.h"
+#include "base/errors.h"
+#include "dbf/dbf_connection.h"
+#include "dbf/dbf_table.h"
+#include "dbf/query.h"
 #include "fuzz_support.h"
 
 namespace ledra::fuzz {

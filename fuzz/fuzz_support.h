@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "common/platform.h"
-#include "common/text.h"
+#include "base/platform.h"
+#include "base/text.h"
 #include "platform/native/native_platform.h"
 
 namespace ledra::fuzz {

@@ -1,7 +1,7 @@
 // The query text: any text parses or fails cleanly, and a query that parses
 // reads the same when written out again in the engine's own shape.
-#include "common/errors.h"
-#include "data/query.h"
+#include "base/errors.h"
+#include "dbf/query.h"
 #include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

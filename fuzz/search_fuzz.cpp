@@ -10,12 +10,12 @@
 #include <memory>
 #include <sstream>
 
-#include "common/vars.h"
+#include "base/vars.h"
 #include "fakes/memory_files.h"
 #include "fakes/well_formed.h"
 #include "fuzz_support.h"
 #include "session/session.h"
-#include "tool/sample_tables.h"
+#include "tools/sample_tables.h"
 
 namespace ledra::fuzz {
 namespace {

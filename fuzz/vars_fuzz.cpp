@@ -4,9 +4,9 @@
 // Input: a name line, a value line, then the record (UTF-8).
 #include <algorithm>
 
-#include "common/errors.h"
-#include "common/variant.h"
-#include "common/vars.h"
+#include "base/errors.h"
+#include "base/variant.h"
+#include "base/vars.h"
 #include "fuzz_support.h"
 
 namespace ledra::fuzz {

@@ -4,8 +4,8 @@
 #include <windows.h>
 #include <oleauto.h>
 
-#include "common/text.h"
-#include "common/variant.h"
+#include "base/text.h"
+#include "base/variant.h"
 
 namespace ledra::com {
 

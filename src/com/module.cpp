@@ -8,8 +8,8 @@
 
 #include "com/registration_table.h"
 #include "com/session_object.h"
-#include "common/text.h"
-#include "data/search_keys.h"
+#include "base/text.h"
+#include "search/search_keys.h"
 #include "platform/win32/win32_platform.h"
 
 namespace ledra::com {

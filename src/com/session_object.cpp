@@ -5,7 +5,7 @@
 
 #include "com/com_convert.h"
 #include "com/module.h"
-#include "common/errors.h"
+#include "base/errors.h"
 
 namespace ledra::com {
 

@@ -1,17 +1,29 @@
 // Configure: the host's record goes into ConfigRd with its page, the page's
 // dialog edits it modally, and ConfigRd goes back.
-#include "common/errors.h"
-#include "common/vars.h"
+#include "base/errors.h"
+#include "base/vars.h"
+#include "base/modal.h"
 #include "dialogs/dialogs.h"
-#include "session/session.h"
+#include "dialogs/dialog_views.h"
 
 namespace ledra {
 
-Text Session::Configure(const Text& rd, const Text& page) {
+DialogData& DialogModule() {
+  thread_local DialogData data;
+  return data;
+}
+
+OwnerWindow* FrmMain() {
+  DialogData& m = DialogModule();
+  if (!m.frm_main && Sys().windows) m.frm_main = Sys().windows->CreateOwnerWindow();
+  return m.frm_main.get();
+}
+
+Text ShowConfigure(const Text& rd, const Text& page) {
   Procedure proc(u" @ plugin.Session.Configure");
-  ModuleData& m = Module();
+  DialogData& m = DialogModule();
   Text r;
-  if (m.dialog_up) {
+  if (ModalWindowUp()) {
     // The host handled a message while a dialog or message box of ours is
     // up and asks for a dialog: no second one, and ConfigRd stays the open
     // dialog's. The answer is the one Cancel would give.
@@ -28,7 +40,7 @@ Text Session::Configure(const Text& rd, const Text& page) {
     OwnerWindow* owner = FrmMain();
     Dialogs* dialogs = Sys().dialogs;
     if (!owner || !dialogs) Raise(Err::ObjectNotSet);
-    ModalUp up(m);
+    ModalUp up;
     if (UCase(page) == u"ACTION") {
       FrmAction form(m.config_rd);
       dialogs->ShowAction(*owner, form);

@@ -1,8 +1,9 @@
-#include "common/errors.h"
-#include "common/text_matching.h"
-#include "common/variant.h"
-#include "common/vars.h"
+#include "base/errors.h"
+#include "base/text_matching.h"
+#include "base/variant.h"
+#include "base/vars.h"
 #include "dialogs/dialogs.h"
+#include "dialogs/dialog_views.h"
 
 namespace ledra {
 

@@ -1,10 +1,10 @@
-#include "common/errors.h"
-#include "common/file_registry.h"
-#include "common/translate.h"
-#include "common/variant.h"
-#include "common/vars.h"
+#include "base/errors.h"
+#include "base/file_registry.h"
+#include "dialogs/translate.h"
+#include "base/variant.h"
+#include "base/vars.h"
 #include "dialogs/dialogs.h"
-#include "session/session.h"
+#include "dialogs/dialog_views.h"
 
 namespace ledra {
 

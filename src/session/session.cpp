@@ -1,21 +1,21 @@
-// The Session's wrappers: each arms its error wrapper, prepares its input,
+// The Session's methods: each arms its error wrapper, prepares its input,
 // calls its worker and hands the worker's record back as text.
 #include "session/session.h"
 
-#include "common/errors.h"
-#include "common/vars.h"
+#include "base/errors.h"
+#include "base/vars.h"
+#include "contacts/contact.h"
+#include "contacts/data_source.h"
+#include "contacts/search.h"
+#include "dialogs/dialogs.h"
+#include "screenpop/screen_pop.h"
+#include "dialogs/dialog_views.h"
 
 namespace ledra {
 
 ModuleData& Module() {
   thread_local ModuleData data;
   return data;
-}
-
-OwnerWindow* FrmMain() {
-  ModuleData& m = Module();
-  if (!m.frm_main && Sys().windows) m.frm_main = Sys().windows->CreateOwnerWindow();
-  return m.frm_main.get();
 }
 
 namespace {
@@ -60,6 +60,8 @@ Text Session::Uninstall() {
   Procedure proc(u" @ plugin.Session.Uninstall");
   return Text();
 }
+
+Text Session::Configure(const Text& rd, const Text& page) { return ShowConfigure(rd, page); }
 
 Text Session::Initialize(const Text& data_rd, const Text& user_rd, std::shared_ptr<Object> callback) {
   Procedure proc(u" @ plugin.Session.Initialize");
@@ -106,7 +108,7 @@ Text Session::DoAction(const Text& rd) {
 Text Session::CacheStart() {
   Procedure proc(u" @ plugin.Session.CacheStart");
   Text r;
-  proc.Step([&] { cache_state_ = u"START"; });
+  proc.Step([&] { cache_.Start(); });
   // Unlike the search, the walk retries a load that failed before.
   if (!conn_) {
     Text loaded;
@@ -120,8 +122,7 @@ Text Session::CacheStart() {
 Text Session::CacheEnd() {
   Procedure proc(u" @ plugin.Session.CacheEnd");
   Text r;
-  proc.Step([&] { cache_rs_.reset(); });
-  proc.Step([&] { cache_state_ = u"TERMINATE"; });
+  proc.Step([&] { cache_.End(); });
   proc.Step([&] { r = CacheRecordReal(); });
   return r;
 }
@@ -164,5 +165,68 @@ Text Session::GetProperty(const Text&) {
   Procedure proc(u" @ plugin.plgLedraII.GetProperty");
   return Text();
 }
+
+Text Session::InstallReal() { return Text(); }
+
+Text Session::UninitializeReal() { return Text(); }
+
+Var Session::InitializeReal() {
+  ApplySettings(data_rd_, settings_);
+  return Var();
+}
+
+Text Session::LoadReal(const Text&) {
+  // The walk's table goes with the connection it came from.
+  cache_.Release();
+  Text r = LoadDataSource(instance_no_, settings_, conn_);
+  // The first caller is identified from keys, not by a scan: both tables'
+  // keys are built now, in the background. The old ones go only after, so
+  // that the keys of a table loaded again are kept.
+  std::shared_ptr<void> kept;
+  if (conn_ && !LoadAnswerFailed(r)) kept = KeepSearchKeys(*conn_, settings_);
+  keys_kept_ = std::move(kept);
+  return r;
+}
+
+Text Session::UnloadReal() {
+  Procedure proc(u" @ plgLedraII.Unload");
+  proc.Step([&] { keys_kept_.reset(); });
+  proc.Step([&] { conn_.reset(); });
+  return Text();
+}
+
+Text Session::FindContact(const Text& rd) {
+  Procedure proc(u" @ plugin.Session.FindContact");
+  Text r;
+  Text request = PrepareRequest(rd, u"FindContact", u"", proc);
+  proc.Step([&] { r = FindReal(request); });
+  return r;
+}
+
+Text Session::FindList(const Text& rd) {
+  Procedure proc(u" @ plugin.Session.FindList");
+  Text r;
+  Text request = PrepareRequest(rd, u"FindList", u"Number", proc);
+  proc.Step([&] { r = FindReal(request); });
+  return r;
+}
+
+Text Session::FindReal(const Text& rd) {
+  // A load that failed is not retried here; the queries then fail and the
+  // answer says nothing was found.
+  Procedure proc(u" @ plgLedraII.Find");
+  proc.Step([&] {
+    if (!conn_ && !load_failed_) LoadReal(Text());
+  });
+  return ContactSearch(conn_, settings_).FindReal(rd);
+}
+
+Text Session::GetContact(const Text& typ, const Var& res) { return ledra::GetContact(typ, res); }
+
+Text Session::CacheRecordReal() { return cache_.Next(conn_, settings_); }
+
+bool Session::CheckRunning(bool start) { return CheckLedraRunning(start); }
+
+Text Session::DoActionReal(const Text& rd) { return DoScreenPopAction(rd); }
 
 }  // namespace ledra

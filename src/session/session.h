@@ -1,14 +1,18 @@
-// The Session object the host creates: the 28 methods of its interface, its
-// fields, and the module data shared by the Sessions of one thread.
+// The Session object the host creates: the 28 methods of its interface and
+// what a Session keeps between the host's calls. Each method hands its work
+// to the part that does it (the settings, the data source, the contact
+// search and record, the cache walk, the screen-pop, the dialogs).
 #pragma once
 
 #include <cstdint>
 #include <memory>
 
-#include "common/platform.h"
-#include "common/text.h"
-#include "common/variant.h"
-#include "data/connection.h"
+#include "base/platform.h"
+#include "base/text.h"
+#include "base/variant.h"
+#include "contacts/cache_export.h"
+#include "dbf/connection.h"
+#include "session/settings.h"
 
 namespace ledra {
 
@@ -16,27 +20,8 @@ namespace ledra {
 // Sessions on one thread each.
 struct ModuleData {
   int16_t session_count = 0;
-  Text config_rd;                          // ConfigRd: shared with the dialogs
-  bool dialog_up = false;                  // a modal window of ours is showing
-  std::unique_ptr<OwnerWindow> frm_main;   // hidden owner window, made on first use
 };
 ModuleData& Module();
-
-// Marks the thread's modal window (a settings dialog, a message box) as up
-// for as long as it shows: the host keeps handling its messages meanwhile,
-// and none of them may stack a second one.
-class ModalUp {
- public:
-  explicit ModalUp(ModuleData& m) : m_(m) { m_.dialog_up = true; }
-  ~ModalUp() { m_.dialog_up = false; }
-  ModalUp(const ModalUp&) = delete;
-  ModalUp& operator=(const ModalUp&) = delete;
-
- private:
-  ModuleData& m_;
-};
-// frmMain, created on its first use and then kept, hidden.
-OwnerWindow* FrmMain();
 
 class Session {
  public:
@@ -45,11 +30,6 @@ class Session {
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
-  // Each group below is defined in the file its comment names.
-
-  // The host contract's wrappers, the capabilities and the properties:
-  // session/session.cpp; Configure, which shows the dialogs:
-  // dialogs/configure.cpp.
   Text Install();
   Text Uninstall();
   Text Configure(const Text& rd, const Text& page);
@@ -66,63 +46,42 @@ class Session {
   Text CapabilitiesReal();
   Text SetProperty(const Text& prop, const Var& value);
   Text GetProperty(const Text& prop);
-
-  // Settings at Initialize: session/settings.cpp.
   Text InstallReal();
   Text UninitializeReal();
   Var InitializeReal();
-
-  // The data source: data/data_source.cpp.
   Text LoadReal(const Text& rd);
   Text UnloadReal();
-
-  // The contact search, wrappers and worker: data/search.cpp.
   Text FindContact(const Text& rd);
   Text FindList(const Text& rd);
   Text FindReal(const Text& rd);
-
-  // The contact record: data/contact.cpp.
   Text GetContact(const Text& typ, const Var& res);
-
-  // The cache walk: data/cache_export.cpp.
   Text CacheRecordReal();
-
-  // The screen-pop: automation/screen_pop.cpp.
   bool CheckRunning(bool start);
   Text DoActionReal(const Text& rd);
 
   // Read-only views for the tool and the tests.
   int16_t instance_no() const { return instance_no_; }
   bool load_failed() const { return load_failed_; }
-  const Text& table_prefix() const { return table_prefix_; }
-  const Text& data_path() const { return data_path_; }
-  bool use_suppliers() const { return use_suppliers_; }
-  bool use_customers() const { return use_customers_; }
-  int match_last_digits() const { return match_last_digits_; }
+  const Text& table_prefix() const { return settings_.table_prefix; }
+  const Text& data_path() const { return settings_.data_path; }
+  bool use_suppliers() const { return settings_.use_suppliers; }
+  bool use_customers() const { return settings_.use_customers; }
+  int match_last_digits() const { return settings_.match_last_digits; }
   bool connected() const { return conn_ != nullptr; }
 
  private:
-  // GetContact for the search and the cache walk, which hold the result set:
-  // data/contact.cpp.
-  Text GetContact(const Text& typ, ResultSet& rs);
-
   int16_t instance_no_ = 0;
   Text data_rd_;
   Text user_rd_;
   bool load_failed_ = false;
   bool blocked_flag_ = false;
-  Text cache_state_;
-  std::shared_ptr<ResultSet> cache_rs_;
   std::shared_ptr<Object> callback_;
   std::shared_ptr<Connection> conn_;
   // The search keys of both tables, built and kept fresh in the background
   // while the Session is loaded.
   std::shared_ptr<void> keys_kept_;
-  Text data_path_;
-  Text table_prefix_;
-  bool use_suppliers_ = false;
-  bool use_customers_ = false;
-  int match_last_digits_ = 0;  // MatchLastDigits: 0 off, else 6 to 15
+  Settings settings_;
+  CacheWalk cache_;
 };
 
 }  // namespace ledra

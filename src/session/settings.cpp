@@ -1,14 +1,13 @@
-// The settings a Session derives from the host's record at Initialize: the
-// table prefix, the data folder and the two table switches; and the one
-// setting of its own, read from the registry: MatchLastDigits.
+#include "session/settings.h"
+
 #include <algorithm>
 #include <optional>
 #include <string>
+#include <vector>
 
-#include "common/errors.h"
-#include "common/file_registry.h"
-#include "common/vars.h"
-#include "session/session.h"
+#include "base/errors.h"
+#include "base/file_registry.h"
+#include "base/vars.h"
 
 namespace ledra {
 
@@ -23,24 +22,22 @@ constexpr const char16_t* kMatchLastDigitsValue = u"MatchLastDigits";
 constexpr int kMinLastDigits = 6;
 constexpr int kMaxLastDigits = 15;
 constexpr uint32_t kRegSz = 1, kRegExpandSz = 2, kRegDword = 4;
+// Longer values are not looked at: no whole number from 6 to 15 is that long.
+constexpr uint32_t kMaxSettingBytes = 63;
 
 // The value as text (a DWORD in decimal); nullopt when it is not there.
 std::optional<std::string> RawSetting(uint32_t root) {
-  Registry* reg = Sys().registry;
-  Registry::Key key = 0;
-  if (!reg || reg->OpenKey(root, kOwnKey, &key) != 0) return std::nullopt;
-  uint8_t data[64] = {};
-  uint32_t type = 0;
-  uint32_t size = sizeof data - 1;
-  long rc = reg->QueryValue(key, kMatchLastDigitsValue, &type, data, &size);
-  reg->CloseKey(key);
-  if (rc != 0) return std::nullopt;
-  if (type == kRegDword && size == 4) {
+  auto value = ReadRegistryValue(root, kOwnKey, kMatchLastDigitsValue, Registry::View::Own, kMaxSettingBytes);
+  if (!value) return std::nullopt;
+  const std::vector<uint8_t>& data = value->data;
+  if (value->type == kRegDword && data.size() == 4) {
     uint32_t v = data[0] | data[1] << 8 | data[2] << 16 | static_cast<uint32_t>(data[3]) << 24;
     return std::to_string(v);
   }
-  if (type != kRegSz && type != kRegExpandSz) return "(a value of registry type " + std::to_string(type) + ")";
-  return Sys().locale->ToAnsi(RegistryText(data, std::min<size_t>(size, sizeof data - 1)));
+  if (value->type != kRegSz && value->type != kRegExpandSz) {
+    return "(a value of registry type " + std::to_string(value->type) + ")";
+  }
+  return Sys().locale->ToAnsi(value->AsText());
 }
 
 // 0 (off) for an absent or zero value; N for a whole number from 6 to 15;
@@ -63,20 +60,16 @@ int MatchLastDigitsSetting(Procedure& proc) {
 
 }  // namespace
 
-Text Session::InstallReal() { return Text(); }
-
-Text Session::UninitializeReal() { return Text(); }
-
-Var Session::InitializeReal() {
+void ApplySettings(const Text& data_rd, Settings& s) {
   Procedure proc(u" @ plugin.Session.InitializeReal");
   Text file;
-  proc.Step([&] { file = TextForm(GetVar(data_rd_, u"DBFile")); });
+  proc.Step([&] { file = TextForm(GetVar(data_rd, u"DBFile")); });
   // The customer table is ?_sname.dbf: its first two characters name the
   // company; too short a name is padded with "x", and no name at all means
   // the default company.
-  proc.Step([&] { table_prefix_ = (FileEnd(file) + u"xx").substr(0, 2); });
+  proc.Step([&] { s.table_prefix = (FileEnd(file) + u"xx").substr(0, 2); });
   proc.Step([&] {
-    if (table_prefix_ == u"xx") table_prefix_ = u"z_";
+    if (s.table_prefix == u"xx") s.table_prefix = u"z_";
   });
   Text folder;
   proc.Step([&] { folder = FilePath(file); });
@@ -85,11 +78,10 @@ Var Session::InitializeReal() {
       folder = LedraFolder() + u"\\data";
     }
   });
-  proc.Step([&] { data_path_ = folder; });
-  proc.Step([&] { use_suppliers_ = CBool(GetVar(data_rd_, u"UseSuppliers", Var::Integer(1))); });
-  proc.Step([&] { use_customers_ = CBool(GetVar(data_rd_, u"UseCustomers", Var::Integer(1))); });
-  proc.Step([&] { match_last_digits_ = MatchLastDigitsSetting(proc); });
-  return Var();
+  proc.Step([&] { s.data_path = folder; });
+  proc.Step([&] { s.use_suppliers = CBool(GetVar(data_rd, u"UseSuppliers", Var::Integer(1))); });
+  proc.Step([&] { s.use_customers = CBool(GetVar(data_rd, u"UseCustomers", Var::Integer(1))); });
+  proc.Step([&] { s.match_last_digits = MatchLastDigitsSetting(proc); });
 }
 
 }  // namespace ledra

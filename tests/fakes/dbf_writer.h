@@ -1,7 +1,7 @@
 // The tests build their tables with the tool's dBase writer.
 #pragma once
 
-#include "tool/dbf_writer.h"
+#include "tools/dbf_writer.h"
 
 namespace ledra::testing {
 

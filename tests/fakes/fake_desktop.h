@@ -14,7 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "automation/screen_pop.h"
+#include "screenpop/desktop.h"
+#include "screenpop/screen_pop.h"
 #include "fakes/fake_platform.h"
 
 namespace ledra::testing {

@@ -6,7 +6,8 @@
 #include <functional>
 #include <vector>
 
-#include "common/platform.h"
+#include "base/platform.h"
+#include "dialogs/dialog_views.h"
 
 namespace ledra::testing {
 

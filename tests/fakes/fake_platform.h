@@ -8,9 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "common/errors.h"
-#include "common/platform.h"
+#include "base/errors.h"
+#include "base/platform.h"
 #include "platform/native/native_platform.h"
+#include "dialogs/dialog_views.h"
 
 namespace ledra::testing {
 

@@ -1,6 +1,6 @@
 #include "fakes/fake_tables.h"
 
-#include "common/errors.h"
+#include "base/errors.h"
 
 namespace ledra::testing {
 

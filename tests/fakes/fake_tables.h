@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "common/text.h"
-#include "common/variant.h"
-#include "data/connection.h"
-#include "data/data_source.h"
+#include "base/text.h"
+#include "base/variant.h"
+#include "dbf/connection.h"
+#include "contacts/data_source.h"
 
 namespace ledra::testing {
 

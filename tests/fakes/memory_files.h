@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "common/platform.h"
+#include "base/platform.h"
 
 namespace ledra::testing {
 

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "common/text.h"
+#include "base/text.h"
 
 namespace ledra::testing {
 

@@ -20,13 +20,13 @@
 #include <thread>
 #include <vector>
 
-#include "common/vars.h"
-#include "data/search_keys.h"
+#include "base/vars.h"
+#include "search/search_keys.h"
 #include "fakes/well_formed.h"
 #include "platform/native/native_files.h"
 #include "platform/native/native_platform.h"
 #include "session/session.h"
-#include "tool/sample_tables.h"
+#include "tools/sample_tables.h"
 
 namespace ledra {
 namespace {

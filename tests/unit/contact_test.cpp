@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "common/vars.h"
-#include "data/data_source.h"
+#include "base/vars.h"
+#include "contacts/data_source.h"
 #include "fakes/fake_platform.h"
 #include "fakes/fake_tables.h"
 #include "session/session.h"

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "common/errors.h"
-#include "data/data_source.h"
+#include "base/errors.h"
+#include "contacts/data_source.h"
 #include "fakes/fake_platform.h"
 #include "fakes/fake_tables.h"
 #include "session/session.h"

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "data/dbf_table.h"
+#include "dbf/dbf_table.h"
 #include "platform/native/native_files.h"
 #include "unit/dbf_test_support.h"
 

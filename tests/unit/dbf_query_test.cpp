@@ -1,9 +1,9 @@
 // The SQL the engine accepts, and everything it refuses.
 #include <gtest/gtest.h>
 
-#include "common/errors.h"
-#include "data/dbf_connection.h"
-#include "data/query.h"
+#include "base/errors.h"
+#include "dbf/dbf_connection.h"
+#include "dbf/query.h"
 
 namespace ledra::dbf {
 namespace {

@@ -2,7 +2,7 @@
 // file handling and damaged files.
 #include "unit/dbf_test_support.h"
 
-#include "data/dbf_table.h"
+#include "dbf/dbf_table.h"
 
 namespace ledra::testing {
 namespace {

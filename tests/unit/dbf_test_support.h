@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "common/calendar.h"
-#include "common/errors.h"
-#include "data/dbf_connection.h"
+#include "base/calendar.h"
+#include "base/errors.h"
+#include "dbf/dbf_connection.h"
 #include "fakes/dbf_writer.h"
 #include "fakes/fake_platform.h"
 #include "fakes/memory_files.h"

@@ -2,12 +2,13 @@
 // each dialog shows when it opens and the record that OK or Cancel leaves.
 #include <gtest/gtest.h>
 
-#include "common/errors.h"
-#include "common/file_registry.h"
+#include "base/errors.h"
+#include "base/file_registry.h"
 #include "dialogs/dialogs.h"
 #include "fakes/fake_dialogs.h"
 #include "fakes/fake_platform.h"
 #include "session/session.h"
+#include "dialogs/dialog_views.h"
 
 namespace ledra::testing {
 namespace {
@@ -19,9 +20,9 @@ class DialogsTest : public PlatformTest {
   // frmMain lives as long as the thread; each test starts without one.
   DialogsTest() {
     sys.platform.dialogs = &dialogs;
-    Module().frm_main.reset();
+    DialogModule().frm_main.reset();
   }
-  ~DialogsTest() override { Module().frm_main.reset(); }
+  ~DialogsTest() override { DialogModule().frm_main.reset(); }
   FakeOwnerWindow& Owner() { return static_cast<FakeOwnerWindow&>(*FrmMain()); }
   FakeDialogs dialogs;
 };

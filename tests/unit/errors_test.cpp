@@ -1,4 +1,4 @@
-#include "common/errors.h"
+#include "base/errors.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "common/variant.h"
+#include "base/variant.h"
 #include "fakes/fake_platform.h"
 
 namespace ledra {

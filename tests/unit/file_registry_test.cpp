@@ -1,4 +1,4 @@
-#include "common/file_registry.h"
+#include "base/file_registry.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The key events SendDosKeys sends: codes, escapes and the modifiers' order.
 #include <gtest/gtest.h>
 
-#include "automation/keys.h"
+#include "screenpop/keys.h"
 #include "fakes/fake_desktop.h"
 
 namespace ledra::testing {

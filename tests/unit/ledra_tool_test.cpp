@@ -7,8 +7,8 @@
 
 #include "fakes/fake_platform.h"
 #include "platform/native/native_files.h"
-#include "tool/ledra.h"
-#include "tool/sample_tables.h"
+#include "tools/ledra.h"
+#include "tools/sample_tables.h"
 
 namespace ledra::testing {
 namespace {

@@ -9,14 +9,14 @@
 #include <string>
 #include <vector>
 
-#include "common/errors.h"
-#include "common/vars.h"
-#include "data/dbf_connection.h"
+#include "base/errors.h"
+#include "base/vars.h"
+#include "dbf/dbf_connection.h"
 #include "fakes/fake_platform.h"
 #include "platform/native/native_files.h"
 #include "session/session.h"
-#include "tool/dbf_writer.h"
-#include "tool/sample_tables.h"
+#include "tools/dbf_writer.h"
+#include "tools/sample_tables.h"
 
 namespace ledra {
 namespace {

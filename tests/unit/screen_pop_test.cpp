@@ -6,10 +6,11 @@
 
 #include <functional>
 
-#include "automation/screen_pop.h"
-#include "common/file_registry.h"
+#include "screenpop/screen_pop.h"
+#include "base/file_registry.h"
 #include "fakes/fake_desktop.h"
 #include "session/session.h"
+#include "screenpop/desktop.h"
 
 namespace ledra::testing {
 namespace {

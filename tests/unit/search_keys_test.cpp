@@ -15,9 +15,9 @@
 #include <thread>
 #include <vector>
 
-#include "common/vars.h"
-#include "data/data_source.h"
-#include "data/search_keys.h"
+#include "base/vars.h"
+#include "contacts/data_source.h"
+#include "search/search_keys.h"
 #include "fakes/dbf_writer.h"
 #include "fakes/fake_platform.h"
 #include "fakes/memory_files.h"

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "common/errors.h"
-#include "common/vars.h"
+#include "base/errors.h"
+#include "base/vars.h"
 #include "fakes/fake_platform.h"
 #include "fakes/fake_tables.h"
 #include "session/session.h"

@@ -1,4 +1,4 @@
-#include "common/text_matching.h"
+#include "base/text_matching.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "common/errors.h"
+#include "base/errors.h"
 #include "fakes/fake_platform.h"
 
 namespace ledra {

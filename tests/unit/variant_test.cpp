@@ -1,11 +1,11 @@
-#include "common/variant.h"
+#include "base/variant.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
 
-#include "common/errors.h"
+#include "base/errors.h"
 #include "fakes/fake_platform.h"
 
 namespace ledra {

@@ -1,4 +1,4 @@
-#include "common/vars.h"
+#include "base/vars.h"
 
 #include <gtest/gtest.h>
 

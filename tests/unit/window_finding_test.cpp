@@ -3,8 +3,9 @@
 
 #include <algorithm>
 
-#include "automation/window_finding.h"
+#include "screenpop/window_finding.h"
 #include "fakes/fake_desktop.h"
+#include "screenpop/desktop.h"
 
 namespace ledra::testing {
 namespace {

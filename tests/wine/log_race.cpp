@@ -11,7 +11,7 @@
 #include <sstream>
 #include <string>
 
-#include "common/errors.h"
+#include "base/errors.h"
 #include "platform/win32/win32_platform.h"
 
 namespace {

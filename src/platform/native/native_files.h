@@ -3,7 +3,7 @@
 // accepted with "/" in place of "\".
 #pragma once
 
-#include "common/platform.h"
+#include "base/platform.h"
 
 namespace ledra {
 

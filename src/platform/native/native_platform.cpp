@@ -16,7 +16,7 @@
 #include <string>
 #include <thread>
 
-#include "common/calendar.h"
+#include "base/calendar.h"
 
 namespace ledra {
 

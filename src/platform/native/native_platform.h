@@ -7,7 +7,7 @@
 #include <mutex>
 #include <string>
 
-#include "common/platform.h"
+#include "base/platform.h"
 
 namespace ledra {
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/win32/win32_parts.h"
+#include "screenpop/desktop.h"
 
 namespace ledra::win32 {
 

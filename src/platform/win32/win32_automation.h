@@ -4,7 +4,8 @@
 
 #include <windows.h>
 
-#include "common/platform.h"
+#include "base/platform.h"
+#include "screenpop/desktop.h"
 
 namespace ledra::win32 {
 

@@ -7,8 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "common/errors.h"
+#include "base/errors.h"
 #include "platform/win32/dialog_ids.h"
+#include "dialogs/dialog_views.h"
 
 namespace ledra::win32 {
 

@@ -3,7 +3,8 @@
 
 #include <windows.h>
 
-#include "common/platform.h"
+#include "base/platform.h"
+#include "dialogs/dialog_views.h"
 
 namespace ledra::win32 {
 

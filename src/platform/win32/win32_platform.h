@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "common/platform.h"
+#include "base/platform.h"
 
 namespace ledra::win32 {
 

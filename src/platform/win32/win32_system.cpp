@@ -9,6 +9,7 @@
 #include "platform/win32/win32_dialogs.h"
 #include "platform/win32/win32_parts.h"
 #include "platform/win32/win32_platform.h"
+#include "dialogs/dialog_views.h"
 
 namespace ledra::win32 {
 

@@ -1,0 +1,34 @@
+// The contact search behind FindContact and FindList: the supplier table,
+// then the customer table.
+#pragma once
+
+#include <memory>
+
+#include "base/errors.h"
+#include "base/text.h"
+#include "dbf/connection.h"
+#include "session/settings.h"
+
+namespace ledra {
+
+// The request preparation both search methods share: cmd names the method;
+// number_key is the key that stands in for a missing "Tel" ("" when none
+// does).
+Text PrepareRequest(const Text& rd, const char16_t* cmd, const char16_t* number_key, Procedure& proc);
+
+class ContactSearch {
+ public:
+  ContactSearch(std::shared_ptr<Connection> conn, const Settings& settings)
+      : conn_(std::move(conn)), table_prefix_(settings.table_prefix), match_last_digits_(settings.match_last_digits) {}
+
+  // The answer to a prepared request: one contact, a list, or "NoFind".
+  // Without a connection the queries fail and nothing is found.
+  Text FindReal(const Text& rd);
+
+ private:
+  std::shared_ptr<Connection> conn_;
+  Text table_prefix_;
+  int match_last_digits_;
+};
+
+}  // namespace ledra

@@ -1,0 +1,156 @@
+#include "dbf/dbf_connection.h"
+
+#include <algorithm>
+
+#include "base/errors.h"
+#include "base/platform.h"
+#include "dbf/dbf_table.h"
+#include "dbf/query.h"
+#include "search/search_keys.h"
+
+namespace ledra {
+
+namespace {
+
+FileSystem& Files() {
+  FileSystem* fs = Sys().files;
+  if (!fs) Raise(kDbfCannotOpen, u"No file system to read tables from");
+  return *fs;
+}
+
+bool EndsWithDbf(const Text& s) {
+  return s.size() >= 4 && dbf::SameName(s.substr(s.size() - 4), u".dbf");
+}
+
+// The path of TABLE.dbf in folder. The accounting application's files may
+// be named in any case while the file system may match case exactly, so the
+// folder's listing decides; an exact spelling wins over the others.
+Text FindTableFile(FileSystem& fs, const Text& folder, const Text& table) {
+  const Text wanted = table + u".dbf";
+  std::vector<Text> names = fs.List(folder);
+  std::sort(names.begin(), names.end());
+  const Text* found = nullptr;
+  for (const Text& n : names) {
+    if (n == wanted) return fs.Join(folder, n);
+    if (!found && dbf::SameName(n, wanted)) found = &n;
+  }
+  if (found) return fs.Join(folder, *found);
+  if (names.empty()) {
+    // A folder that cannot be listed may still be readable.
+    Text path = fs.Join(folder, wanted);
+    Text ignored;
+    if (fs.OpenShared(path, &ignored)) return path;
+  }
+  Raise(kDbfTableNotFound, u"File '" + wanted + u"' does not exist in " + folder);
+}
+
+class DbfConnection : public Connection {
+ public:
+  explicit DbfConnection(Text folder) : folder_(std::move(folder)) {}
+
+  std::shared_ptr<ResultSet> OpenResultset(const Text& sql) override {
+    dbf::Query q = dbf::ParseQuery(sql);
+    FileSystem& fs = Files();
+    Text path = FindTableFile(fs, folder_, q.table);
+    return std::make_shared<dbf::DbfResultSet>(fs, path, dbf::OpenTable(fs, path, q.table), q.table, q);
+  }
+
+  std::shared_ptr<KeyedRows> OpenMatches(const KeyRequest& request) override {
+    FileSystem* fs = Sys().files;
+    if (!fs) return nullptr;
+    dbf::Query q;
+    try {
+      q = dbf::ParseQuery(request.sql);  // a statement the scan would refuse gets no rows here either
+    } catch (...) {
+      return nullptr;
+    }
+    return OpenKeyedRows(*fs, folder_, q, request);
+  }
+
+  std::shared_ptr<void> KeepKeys(const std::vector<KeyTable>& tables) override {
+    FileSystem* fs = Sys().files;
+    if (!fs) return nullptr;
+    std::vector<KeyTable> named;
+    for (KeyTable t : tables) {
+      try {
+        t.table = dbf::ParseQuery(u"select * from " + t.table).table;  // the names a query accepts
+      } catch (...) {
+        continue;
+      }
+      named.push_back(std::move(t));
+    }
+    return KeepSearchKeys(*fs, folder_, named,
+                          [fs, folder = folder_](const Text& table) { return FindTableFile(*fs, folder, table); });
+  }
+
+ private:
+  Text folder_;
+};
+
+}  // namespace
+
+std::shared_ptr<Connection> OpenDbfFolder(const Text& folder) {
+  // A data source whose folder is gone is unusable, so that it gets
+  // registered anew with the folder the settings name now.
+  if (!Files().FolderExists(folder)) {
+    Raise(kDbfCannotOpen, u"The data folder " + folder + u" does not exist or cannot be read");
+  }
+  return std::make_shared<DbfConnection>(folder);
+}
+
+TableInfo InspectTable(const Text& folder, const Text& table) {
+  Text name = EndsWithDbf(table) ? table.substr(0, table.size() - 4) : table;
+  FileSystem& fs = Files();
+  TableInfo info;
+  info.path = FindTableFile(fs, folder, name);
+  dbf::OpenedTable t = dbf::OpenTable(fs, info.path, name);
+  const dbf::Header& h = t.header;
+  info.version = h.version;
+  info.format = FromAscii(dbf::FormatName(h.version));
+  info.update_year = h.update_year;
+  info.update_month = h.update_month;
+  info.update_day = h.update_day;
+  info.codepage_mark = h.codepage_mark;
+  info.codepage = h.codepage;
+  info.header_length = h.header_length;
+  info.record_length = h.record_length;
+  info.header_records = h.record_count;
+  info.file_size = t.file_size;
+  info.file_records = t.file_size > h.header_length ? (t.file_size - h.header_length) / h.record_length : 0;
+  dbf::TableText text(h.codepage);
+  for (const dbf::FieldDesc& f : h.fields) {
+    DbfFieldInfo fi;
+    text.Decode(reinterpret_cast<const uint8_t*>(f.name.data()), f.name.size(), &fi.name);
+    fi.type = f.type;
+    fi.offset = f.offset;
+    fi.length = f.length;
+    fi.decimals = f.decimals;
+    fi.nullable = f.null_bit >= 0;
+    fi.hidden = f.hidden;
+    info.fields.push_back(std::move(fi));
+  }
+
+  // Count the records by their delete flags, in the same blocks a query reads.
+  const uint64_t rows = dbf::RecordsInFile(h, t.file_size);
+  const size_t reclen = h.record_length;
+  const size_t per_block = std::max<size_t>(1, dbf::DbfResultSet::kBlockBytes / reclen);
+  std::vector<uint8_t> block(static_cast<size_t>(std::min<uint64_t>(per_block, std::max<uint64_t>(rows, 1))) * reclen);
+  uint64_t done = 0;
+  while (done < rows) {
+    size_t want = static_cast<size_t>(std::min<uint64_t>(block.size() / reclen, rows - done));
+    size_t got = 0;
+    while (got < want * reclen) {
+      int64_t r = t.file->ReadAt(h.header_length + done * reclen + got, block.data() + got, want * reclen - got);
+      if (r <= 0) break;
+      got += static_cast<size_t>(r);
+    }
+    size_t whole = got / reclen;
+    for (size_t i = 0; i < whole; ++i) info.deleted += block[i * reclen] == '*';
+    done += whole;
+    if (whole < want) break;
+  }
+  info.rows = done;
+  return info;
+}
+
+}  // namespace ledra

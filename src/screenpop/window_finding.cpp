@@ -1,0 +1,113 @@
+#include "screenpop/window_finding.h"
+
+#include <algorithm>
+
+#include "base/errors.h"
+#include "base/text_matching.h"
+#include "screenpop/desktop.h"
+
+namespace ledra {
+
+namespace {
+
+// Texts are read into a buffer of 1,002 characters with a count of 1,000,
+// so at most 999 characters take part in a comparison.
+constexpr int kTextCount = 1000;
+// Between two attempts the thread sleeps until a message comes, but no
+// longer than this: a wait neither freezes the host nor burns a core.
+constexpr uint32_t kIdleSliceMs = 5;
+
+enum class Match { Prefix, Contains };
+
+// The "#" appended lets a pattern ending in "#" match the text's end.
+bool Matches(const Text& text, const Text& pattern, Match mode) {
+  Text upper = UCase(text);
+  if (mode == Match::Contains) return pattern.empty() ? !upper.empty() : upper.find(pattern) != Text::npos;
+  return (upper + u"#").compare(0, pattern.size(), pattern) == 0;
+}
+
+// Visits parent's direct children, or all top-level windows from the top of
+// the foreground window's level, and answers the first of the process (any,
+// for 0) that read() matches.
+template <class Read>
+Desktop::Window Walk(Desktop::Window parent, uint32_t process, const Text& pattern, Match mode, Read read) {
+  Desktop* d = Sys().desktop;
+  if (!d) return 0;
+  Desktop::Window w = parent != 0 ? d->GetWindow(parent, Desktop::kChild)
+                                  : d->GetWindow(d->ForegroundWindow(), Desktop::kFirst);
+  while (w != 0) {
+    if ((process == 0 || d->WindowProcess(w) == process) && Matches(read(*d, w), pattern, mode)) return w;
+    w = d->GetWindow(w, Desktop::kNext);
+  }
+  return 0;
+}
+
+uint32_t ElapsedMs(uint32_t start) { return Sys().clock->TickCount() - start; }
+
+void IdleUpTo(uint32_t ms) {
+  if (MessagePump* pump = Sys().pump) pump->WaitForMessages(ms);
+}
+
+}  // namespace
+
+Desktop::Window FindWindowTitle(const Text& title, Desktop::Window parent, uint32_t process) {
+  Procedure proc(u" @ basGlobal.FindWindowTitle");
+  Desktop::Window found = 0;
+  proc.Step([&] {
+    Match mode = title.find(u'*') != Text::npos ? Match::Contains : Match::Prefix;
+    Text pattern = UCase(RidStr(title, u"*"));
+    found = Walk(parent, process, pattern, mode,
+                 [](Desktop& d, Desktop::Window w) { return d.WindowText(w, kTextCount); });
+  });
+  return found;
+}
+
+Desktop::Window FindWindowClassEx(const Text& class_name, Desktop::Window parent, uint32_t process) {
+  Procedure proc(u" @ basGlobal.FindWindowClassEx");
+  Desktop::Window found = 0;
+  proc.Step([&] {
+    Text pattern = UCase(class_name);
+    found = Walk(parent, process, pattern, Match::Prefix,
+                 [](Desktop& d, Desktop::Window w) { return d.ClassName(w, kTextCount); });
+  });
+  return found;
+}
+
+Desktop::Window FindWindowWait(const Text& title, const Text& class_name, float timeout, Desktop::Window parent,
+                               uint32_t process) {
+  Procedure proc(u"  @  FindWindowWait");
+  Desktop::Window found = 0;
+  proc.Step([&] {
+    // A tick count, unlike seconds of the day, does not restart at midnight.
+    uint32_t start = Sys().clock->TickCount();
+    while (static_cast<float>(ElapsedMs(start)) / 1000.0f < timeout) {
+      Desktop::Window w = class_name.empty() ? FindWindowTitle(title, parent, process)
+                                             : FindWindowClassEx(class_name, parent, process);
+      // Only a handle positive as a 32-bit number counts as found.
+      if (static_cast<int32_t>(static_cast<uint32_t>(w)) > 0) {
+        found = w;
+        return;
+      }
+      ProcessMessages();
+      IdleUpTo(kIdleSliceMs);
+    }
+  });
+  return found;
+}
+
+void ProcessMessages() {
+  if (MessagePump* pump = Sys().pump) pump->DoEvents();
+}
+
+void Pause(float seconds) {
+  uint32_t start = Sys().clock->TickCount();
+  uint32_t total = static_cast<uint32_t>(seconds * 1000.0f);
+  for (;;) {
+    ProcessMessages();
+    uint32_t elapsed = ElapsedMs(start);
+    if (elapsed >= total) return;
+    IdleUpTo(std::min(kIdleSliceMs, total - elapsed));
+  }
+}
+
+}  // namespace ledra
