@@ -1,6 +1,7 @@
 #include "screenpop/window_finding.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "base/errors.h"
 #include "base/text_matching.h"
@@ -13,9 +14,14 @@ namespace {
 // Texts are read into a buffer of 1,002 characters with a count of 1,000,
 // so at most 999 characters take part in a comparison.
 constexpr int kTextCount = 1000;
-// Between two attempts the thread sleeps until a message comes, but no
-// longer than this: a wait neither freezes the host nor burns a core.
+// Between two attempts the thread sleeps until a message comes, for this
+// long, or kIdleTimesBusy times what a round of looking and handling
+// messages takes where that is longer (up to kLongestIdleMs): a wait neither
+// freezes the host nor burns a core, even where a round costs tens of
+// milliseconds (an emulated machine).
 constexpr uint32_t kIdleSliceMs = 5;
+constexpr uint32_t kIdleTimesBusy = 8;
+constexpr uint32_t kLongestIdleMs = 250;
 
 enum class Match { Prefix, Contains };
 
@@ -47,6 +53,25 @@ uint32_t ElapsedMs(uint32_t start) { return Sys().clock->TickCount() - start; }
 void IdleUpTo(uint32_t ms) {
   if (MessagePump* pump = Sys().pump) pump->WaitForMessages(ms);
 }
+
+// The idle waits of one loop. A round's cost is averaged over all rounds,
+// which stays right where the tick count moves in steps of 16 ms.
+class Idler {
+ public:
+  // Ends a round: idles for the slice, but no longer than most_ms.
+  void Idle(uint32_t most_ms) {
+    busy_ += ElapsedMs(round_start_);
+    ++rounds_;
+    uint32_t slice = std::clamp(busy_ * kIdleTimesBusy / rounds_, kIdleSliceMs, kLongestIdleMs);
+    IdleUpTo(std::min(slice, most_ms));
+    round_start_ = Sys().clock->TickCount();
+  }
+
+ private:
+  uint32_t round_start_ = Sys().clock->TickCount();
+  uint32_t busy_ = 0;
+  uint32_t rounds_ = 0;
+};
 
 }  // namespace
 
@@ -80,7 +105,10 @@ Desktop::Window FindWindowWait(const Text& title, const Text& class_name, float 
   proc.Step([&] {
     // A tick count, unlike seconds of the day, does not restart at midnight.
     uint32_t start = Sys().clock->TickCount();
-    while (static_cast<float>(ElapsedMs(start)) / 1000.0f < timeout) {
+    Idler idler;
+    for (;;) {
+      float left_ms = timeout * 1000.0f - static_cast<float>(ElapsedMs(start));
+      if (left_ms <= 0) return;
       Desktop::Window w = class_name.empty() ? FindWindowTitle(title, parent, process)
                                              : FindWindowClassEx(class_name, parent, process);
       // Only a handle positive as a 32-bit number counts as found.
@@ -89,7 +117,7 @@ Desktop::Window FindWindowWait(const Text& title, const Text& class_name, float 
         return;
       }
       ProcessMessages();
-      IdleUpTo(kIdleSliceMs);
+      idler.Idle(static_cast<uint32_t>(std::ceil(left_ms)));
     }
   });
   return found;
@@ -102,11 +130,12 @@ void ProcessMessages() {
 void Pause(float seconds) {
   uint32_t start = Sys().clock->TickCount();
   uint32_t total = static_cast<uint32_t>(seconds * 1000.0f);
+  Idler idler;
   for (;;) {
     ProcessMessages();
     uint32_t elapsed = ElapsedMs(start);
     if (elapsed >= total) return;
-    IdleUpTo(std::min(kIdleSliceMs, total - elapsed));
+    idler.Idle(total - elapsed);
   }
 }
 

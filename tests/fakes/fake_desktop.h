@@ -57,7 +57,7 @@ class FakeDesktop : public Desktop, public Keyboard, public Programs, public Mes
     windows_.clear();
     top_.clear();
     on_key_up_.clear();
-    on_wait = on_char = nullptr;
+    on_wait = on_char = on_pump = nullptr;
     events.clear();
     typed.clear();
     keys_to.clear();
@@ -143,7 +143,10 @@ class FakeDesktop : public Desktop, public Keyboard, public Programs, public Mes
   bool Running(const Text&) override { return running; }
 
   bool HasPending() const override { return false; }
-  void DoEvents() override { events.push_back("pump"); }
+  void DoEvents() override {
+    events.push_back("pump");
+    if (on_pump) on_pump();
+  }
   void WaitForMessages(uint32_t max_ms) override {
     events.push_back("wait");
     longest_wait = std::max(longest_wait, max_ms);
@@ -155,6 +158,7 @@ class FakeDesktop : public Desktop, public Keyboard, public Programs, public Mes
   Window next_handle = 0x10;
   std::function<void()> on_wait;  // what happens meanwhile in other programs
   std::function<void()> on_char;  // ... or after a character arrived
+  std::function<void()> on_pump;  // ... or while the plug-in handles its messages
   bool refuse_foreground = false;
   uint32_t answer_ms = 0;         // how long a window takes to answer a message
   bool start_succeeds = true;

@@ -125,6 +125,32 @@ TEST_F(WindowFindingTest, WaitFindsALateWindowButNoneWhoseHandleIsNegativeAs32Bi
   EXPECT_EQ(sys.clock.ticks, 2000u);
 }
 
+// Where a round of looking and handling messages costs time (an emulated
+// machine), the idle waits grow with it, up to a quarter second, and the
+// wait still ends on time; the average cost counts where the tick count
+// moves in 16 ms steps.
+TEST_F(WindowFindingTest, WaitIdlesLongerWhereARoundIsSlow) {
+  desk.foreground = desk.Add("first", "Other");
+  struct SlowCase {
+    uint32_t every;  // every how many rounds the clock moves on
+    uint32_t cost_ms;
+    uint32_t longest_wait;
+  };
+  for (SlowCase c : {SlowCase{1, 0, 5}, SlowCase{1, 1, 8}, SlowCase{1, 40, 250}, SlowCase{20, 16, 6}}) {
+    uint32_t rounds = 0, busy = 0;
+    desk.on_pump = [&] {
+      if (++rounds % c.every == 0) sys.clock.ticks += c.cost_ms, busy += c.cost_ms;
+    };
+    desk.longest_wait = 0;
+    sys.clock.ticks = 0;
+    EXPECT_EQ(FindWindowWait(u"Search*", u"", 5, 0), 0u);
+    EXPECT_GE(sys.clock.ticks, 5000u) << c.cost_ms;
+    EXPECT_LE(sys.clock.ticks, 5000u + c.cost_ms) << c.cost_ms;
+    EXPECT_EQ(desk.longest_wait, c.longest_wait) << c.cost_ms;
+    EXPECT_LE(busy * 6, sys.clock.ticks) << c.cost_ms;
+  }
+}
+
 TEST_F(WindowFindingTest, PauseHandlesMessagesForItsWholeLength) {
   sys.clock.ticks = 0xFFFFFFF0u;
   Pause(1.25f);

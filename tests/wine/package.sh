@@ -27,7 +27,8 @@ check() { if [ "$2" = "$3" ]; then ok "$1"; else bad "$1: got [$2] expected [$3]
 pkg() { WINEPREFIX=$pfx LEDRA_DLL=/nonexistent "$top/scripts/wine-run" --arch "$arch" "$@" 2>/dev/null | tr -d '\r'; }
 # The project's shared prefix, where wine-run registers the tree's DLL.
 shared() { LEDRA_DLL=/nonexistent "$top/scripts/wine-run" --arch "$arch" "$@" 2>/dev/null | tr -d '\r'; }
-win() { pkg winepath -w "$1"; }
+# A path as Wine's Z: drive shows it, as winepath -w answers outside the prefix.
+win() { local p; p=$(realpath -s -m -- "$1"); echo "Z:${p//\//\\}"; }
 msiexec() { pkg msiexec "$@" >/dev/null; echo $?; }
 
 # Every key and value under the registration's trees, one a line, sorted,
@@ -60,9 +61,9 @@ version=$(products)
 # The same registration as regsvr32's, key for key and value for value.
 # regsvr32 in the shared prefix, from a clean slate: leftovers of earlier
 # registrations must not count.
-shared regsvr32 /u /s "$(shared winepath -w "$built_dll")" >/dev/null
+shared regsvr32 /u /s "$(win "$built_dll")" >/dev/null
 LEDRA_DLL=$built_dll "$top/scripts/wine-run" --arch "$arch" cmd /c exit 0 >/dev/null 2>&1
-by_regsvr32=$(listing shared "$(shared winepath -w "$(dirname "$built_dll")")")
+by_regsvr32=$(listing shared "$(win "$(dirname "$built_dll")")")
 by_package=$(listing pkg "$folder")
 if [ -n "$by_package" ] && [ "$by_package" = "$by_regsvr32" ]; then
   ok "the package writes the keys regsvr32 writes ($(wc -l <<<"$by_package") lines)"
