@@ -210,12 +210,4 @@ Text LoadDataSource(int16_t instance_no, const Settings& settings, std::shared_p
   return proof ? Text(u"{Result=Success}") : u"{Result=Fail}{Reason=Could not load SName: " + err_msg + u"}";
 }
 
-std::shared_ptr<void> KeepSearchKeys(Connection& conn, const Settings& settings) {
-  std::vector<KeyTable> tables;
-  for (const Text t : {u"pn", u"sn"}) {
-    tables.push_back({settings.table_prefix + t + u"ame", t + u"_teleno", t + u"_Contact", t + u"_Name"});
-  }
-  return conn.KeepKeys(tables);
-}
-
 }  // namespace ledra

@@ -65,8 +65,4 @@ extern const char16_t* const kVfpDriverName;
 // says whether the customer table can be read, or why not.
 Text LoadDataSource(int16_t instance_no, const Settings& settings, std::shared_ptr<Connection>& conn);
 
-// Starts building both tables' search keys in the background and keeps them
-// fresh for as long as the answer is held.
-std::shared_ptr<void> KeepSearchKeys(Connection& conn, const Settings& settings);
-
 }  // namespace ledra

@@ -13,6 +13,7 @@
 
 #include <cmath>
 #include <initializer_list>
+#include <vector>
 
 #include "base/errors.h"
 #include "base/platform.h"
@@ -168,6 +169,16 @@ Text Trimmed(ResultSet& rs, const Text& column) {
 
 }  // namespace
 
+KeyTable ContactKeyTable(const Text& table_prefix, const Text& t) {
+  return {table_prefix + t + u"ame", t + u"_teleno", t + u"_Contact", t + u"_Name"};
+}
+
+std::shared_ptr<void> KeepSearchKeys(Connection& conn, const Settings& settings) {
+  std::vector<KeyTable> tables;
+  for (const Text t : {u"pn", u"sn"}) tables.push_back(ContactKeyTable(settings.table_prefix, t));
+  return conn.KeepKeys(tables);
+}
+
 Text ContactSearch::FindReal(const Text& rd) {
   Procedure proc(u" @ plgLedraII.Find");
 
@@ -213,6 +224,7 @@ Text ContactSearch::FindReal(const Text& rd) {
   size_t pass = 0;
   while (pass < 2) {
     const Text t = pass++ == 0 ? u"pn" : u"sn";
+    const KeyTable columns = ContactKeyTable(prefix, t);
 
     Text filter;
     if (by_id) {
@@ -223,7 +235,7 @@ Text ContactSearch::FindReal(const Text& rd) {
     } else if (has_begin) {
       filter = t + u"_name  >= '" + begin + u"'";
     }
-    Text sql = u"select * from " + prefix + t + u"ame";
+    Text sql = u"select * from " + columns.table;
     if (!filter.empty()) sql += u" where " + filter;
 
     rs.reset();
@@ -231,9 +243,9 @@ Text ContactSearch::FindReal(const Text& rd) {
     if (conn_ && !by_id && attempt < 2) {
       KeyRequest kr;
       kr.sql = sql;
-      kr.tel_column = t + u"_teleno";
-      kr.contact_column = t + u"_Contact";
-      kr.name_column = t + u"_Name";
+      kr.tel_column = columns.tel_column;
+      kr.contact_column = columns.contact_column;
+      kr.name_column = columns.name_column;
       kr.tel = tel;
       kr.text = text;
       kr.has_text = has_text;
@@ -278,9 +290,9 @@ Text ContactSearch::FindReal(const Text& rd) {
     }
 
     bool stale = false;
-    ScanColumn tel_column{t + u"_teleno"};
-    ScanColumn contact_column{t + u"_Contact"};
-    ScanColumn name_column{t + u"_Name"};
+    ScanColumn tel_column{columns.tel_column};
+    ScanColumn contact_column{columns.contact_column};
+    ScanColumn name_column{columns.name_column};
     Text value;
     Text name_value;
     Text tel_key;

@@ -16,6 +16,14 @@ namespace ledra {
 // does).
 Text PrepareRequest(const Text& rd, const char16_t* cmd, const char16_t* number_key, Procedure& proc);
 
+// The table of contact type t ("pn" or "sn") and the columns its search
+// tests: what the search asks the keys for is what the keys are built of.
+KeyTable ContactKeyTable(const Text& table_prefix, const Text& t);
+
+// Starts building both tables' search keys in the background and keeps them
+// fresh for as long as the answer is held.
+std::shared_ptr<void> KeepSearchKeys(Connection& conn, const Settings& settings);
+
 class ContactSearch {
  public:
   ContactSearch(std::shared_ptr<Connection> conn, const Settings& settings)

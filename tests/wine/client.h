@@ -58,6 +58,19 @@ Interface* CreateSession(REFIID iid = IID__Session) {
   return static_cast<Interface*>(s);
 }
 
+// Initializes the Session with data_rd (and no user record) and loads it;
+// answers what Load answered.
+inline std::wstring InitializeAndLoad(_Session* s, const std::wstring& data_rd) {
+  Bstr data(data_rd), user(L"");
+  BSTR r = nullptr;
+  IDispatch* cb = nullptr;
+  s->Initialize(&data.b, &user.b, &cb, &r);
+  SysFreeString(r);
+  r = nullptr;
+  s->Load(&user.b, &r);
+  return Take(r);
+}
+
 // The loaded plug-in's DllCanUnloadNow: S_OK once nothing holds it.
 inline HRESULT CanUnloadNow() {
   using Fn = HRESULT(__stdcall*)();

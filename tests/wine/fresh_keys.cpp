@@ -124,13 +124,7 @@ int main(int argc, char** argv) {
   CoInitialize(nullptr);
   _Session* s = CreateSession();
   if (!Expect("create the Session", s != nullptr)) return Finish();
-  Bstr data(L"{DBFile=" + customers + L"}"), user(L"");
-  BSTR r = nullptr;
-  IDispatch* cb = nullptr;
-  s->Initialize(&data.b, &user.b, &cb, &r);
-  Take(r);
-  s->Load(&user.b, &r);
-  ExpectEq("Load", Take(r), L"{Result=Success}");
+  ExpectEq("Load", InitializeAndLoad(s, L"{DBFile=" + customers + L"}"), L"{Result=Success}");
   Sleep(ScaledMs(3000));  // the keys are built by now, and old enough to answer
 
   std::wstring answer = Find(s, L"{Tel=" + old_tel + L"}");
@@ -147,6 +141,7 @@ int main(int argc, char** argv) {
   answer = Find(s, L"{Tel=0999 111 4445}");
   Expect("the new customer is found", Value(answer, L"Id") == L"snZZNEW1", answer);
 
+  BSTR r = nullptr;
   s->Unload(&r);
   Take(r);
   s->Release();

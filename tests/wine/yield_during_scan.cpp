@@ -45,13 +45,8 @@ int main(int argc, char** argv) {
   if (!Expect("create", g_session != nullptr)) return 1;
   // A data source left by an earlier run would keep its own folder.
   RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\ODBC\\ODBC.INI\\Ledra II SP1");
-  Bstr data(L"{DBFile=" + Wide(argv[1]) + L"\\a_sname.dbf}"), user(L"");
+  InitializeAndLoad(g_session, L"{DBFile=" + Wide(argv[1]) + L"\\a_sname.dbf}");
   BSTR r = nullptr;
-  IDispatch* cb = nullptr;
-  g_session->Initialize(&data.b, &user.b, &cb, &r);
-  SysFreeString(r);
-  g_session->Load(&user.b, &r);
-  SysFreeString(r);
 
   // A number nobody has: both tables are read to their end.
   Bstr rd(L"{Tel=09876 543210}");
