@@ -1,6 +1,7 @@
 // The data-access engine, and loading a Session's connection.
 #include "contacts/data_source.h"
 
+#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
@@ -62,9 +63,11 @@ DataSourceEntry ReadDataSource(const Text& dsn) {
     auto v = ReadRegistryValue(Registry::kCurrentUser, kOdbcIni + dsn, name);
     return v ? v->AsText() : Text();
   };
-  e.driver = text(u"Driver");
+  // The driver is written last and read last: a registration another
+  // thread or host is still writing reads as none, or as whole.
   e.source_db = text(u"SourceDB");
   e.source_type = text(u"SourceType");
+  e.driver = text(u"Driver");
   return e;
 }
 
@@ -94,7 +97,9 @@ std::shared_ptr<Connection> DataEngine::OpenConnection(const Text& connect) {
     }
   }
   DataSourceEntry entry = ReadDataSource(dsn);
-  if (entry.driver.empty()) Raise(kDataSourceError, kNoDataSource);
+  // Without a folder it would read the host's current folder: a
+  // registration cut short is no data source.
+  if (entry.driver.empty() || Trim(entry.source_db).empty()) Raise(kDataSourceError, kNoDataSource);
   if (!IsFoxProDriver(entry.driver)) Raise(kDataSourceError, kNoDriver);
   auto conn = open_folder_(FolderOf(entry));
   if (!conn) Raise(kDataSourceError, kNoDriver);
@@ -113,12 +118,14 @@ void DataEngine::RegisterDataSource(const Text& dsn, const Text& driver, const T
   const Text key = kOdbcIni + dsn;
   // Replacing, not merging: attributes of an earlier registration go.
   reg.DeleteKey(Registry::kCurrentUser, key);
-  long rc = reg.SetText(Registry::kCurrentUser, key, u"Driver", driver);
+  long rc = 0;
   for (const auto& [name, value] : SplitPairs(attributes)) {
     if (rc != 0) break;
     if (name.empty() || EqualsAsciiNoCase(name, u"DSN") || EqualsAsciiNoCase(name, u"Driver")) continue;
     rc = reg.SetText(Registry::kCurrentUser, key, name, value);
   }
+  // Last, so that a reader that finds the driver finds the attributes too.
+  if (rc == 0) rc = reg.SetText(Registry::kCurrentUser, key, u"Driver", driver);
   if (rc == 0) rc = reg.SetText(Registry::kCurrentUser, kOdbcSources, dsn, driver);
   if (rc != 0) Raise(kDataSourceError, kCannotRegister);
 }
@@ -151,6 +158,11 @@ bool SameFolder(Text a, Text b) {
 // folder is registered again before it is opened.
 Text LoadDataSource(int16_t instance_no, const Settings& settings, std::shared_ptr<Connection>& conn) {
   Procedure proc(u" @ plgLedraII.Load");
+  // Instance numbers count per thread, so Sessions of two threads may share
+  // a data source: one registers it while the other opens it. Loads of one
+  // process therefore take turns; they do not wait on other programs.
+  static std::mutex loading;
+  std::unique_lock<std::mutex> hold(loading);
   const Text number = FromAscii(std::to_string(instance_no));
   const Text dsn = u"Ledra II SP" + number;
   const Text connect = u"DSN=" + dsn;
@@ -198,6 +210,8 @@ Text LoadDataSource(int16_t instance_no, const Settings& settings, std::shared_p
     if (!moved) step(register_source);
     step([&] { conn = Engine().OpenConnection(connect); });
   }
+
+  hold.unlock();
 
   // The customer table proves the connection; why it cannot be read is not
   // the load's business, only that it cannot.

@@ -196,6 +196,8 @@ TEST(EngineRegistrations, OpenConnectionFollowsTheRegistration) {
       {"database container", u"Microsoft FoxPro VFP Driver (*.dbf)", u"SourceDB=C:\\A\\ledra.dbc;SourceType=DBC",
        u"DSN=Ledra II SP1", 0, u"C:\\A"},
       {"no data source", nullptr, u"", u"DSN=Ledra II SP1", 40002, nullptr},
+      {"a registration cut short: no folder", u"Microsoft FoxPro VFP Driver (*.dbf)", u"SourceType=DBF",
+       u"DSN=Ledra II SP1", 40002, nullptr},
       {"no DSN keyword", u"Microsoft FoxPro VFP Driver (*.dbf)", u"SourceDB=C:\\A", u"UID=x", 40002, nullptr},
       {"another driver", u"SQL Server", u"SourceDB=C:\\A", u"DSN=Ledra II SP1", 40002, nullptr},
   };
