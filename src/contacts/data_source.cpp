@@ -1,7 +1,7 @@
 // The data-access engine, and loading a Session's connection.
 #include "contacts/data_source.h"
 
-#include <mutex>
+#include <atomic>
 #include <optional>
 #include <string>
 #include <utility>
@@ -151,6 +151,17 @@ bool SameFolder(Text a, Text b) {
   return EqualsAsciiNoCase(a, b);
 }
 
+// One for the process, made with the first platform that has threads and
+// never destroyed; none where the platform runs no threads.
+Lock* LoadingLock() {
+  static std::atomic<Lock*> lock{nullptr};
+  Lock* l = lock.load(std::memory_order_acquire);
+  if (l || !Sys().threads) return l;
+  std::unique_ptr<Lock> fresh = Sys().threads->NewLock();
+  if (lock.compare_exchange_strong(l, fresh.get(), std::memory_order_acq_rel)) return fresh.release();
+  return l;
+}
+
 }  // namespace
 
 // Each Session reads its own data source, "Ledra II SP" + its instance
@@ -161,8 +172,8 @@ Text LoadDataSource(int16_t instance_no, const Settings& settings, std::shared_p
   // Instance numbers count per thread, so Sessions of two threads may share
   // a data source: one registers it while the other opens it. Loads of one
   // process therefore take turns; they do not wait on other programs.
-  static std::mutex loading;
-  std::unique_lock<std::mutex> hold(loading);
+  std::optional<Locked> hold;
+  if (Lock* loading = LoadingLock()) hold.emplace(*loading);
   const Text number = FromAscii(std::to_string(instance_no));
   const Text dsn = u"Ledra II SP" + number;
   const Text connect = u"DSN=" + dsn;
@@ -211,7 +222,7 @@ Text LoadDataSource(int16_t instance_no, const Settings& settings, std::shared_p
     step([&] { conn = Engine().OpenConnection(connect); });
   }
 
-  hold.unlock();
+  hold.reset();
 
   // The customer table proves the connection; why it cannot be read is not
   // the load's business, only that it cannot.
