@@ -1,6 +1,7 @@
 // One host process keeps a Session while the accounting application edits a
 // customer's telephone in place and appends a customer, between two
-// lookups: the next lookups find the edited and the new caller, as a scan
+// lookups, then replaces the table by a copy of the same size and write
+// time: the next lookups find the edited and the new caller, as a scan
 // would. Once the last Session is released the module may unload (no
 // thread of its own is left).
 //
@@ -92,8 +93,33 @@ bool EditAndAppend(const std::wstring& path, Table& t, uint32_t edited) {
   const char eof = 0x1A;
   ok = ok && write(t.header + (t.count + 1) * t.reclen, &eof, 1);
   ++t.count;
+  std::memcpy(&t.bytes[4], &t.count, 4);
   ok = ok && write(4, &t.count, 4);
   CloseHandle(h);
+  return ok;
+}
+
+// Writes t's bytes to a copy with the table's own last-write time and
+// renames it over the table: only the file itself is new.
+bool ReplaceByCopy(const std::wstring& path, const Table& t) {
+  FILETIME written{};
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                         nullptr);
+  bool ok = h != INVALID_HANDLE_VALUE && GetFileTime(h, nullptr, nullptr, &written);
+  CloseHandle(h);
+  const std::wstring copy = path + L".new";
+  h = CreateFileW(copy.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  DWORD done = 0;
+  ok = ok && h != INVALID_HANDLE_VALUE && WriteFile(h, t.bytes.data(), static_cast<DWORD>(t.bytes.size()), &done, nullptr) &&
+       SetFileTime(h, nullptr, nullptr, &written);
+  CloseHandle(h);
+  // Refused while a reader has the table open (Windows replaces no open
+  // file), as the application's own pack would be: try again.
+  bool moved = false;
+  for (int i = 0; ok && !moved && i < 100; ++i) {
+    moved = MoveFileExW(copy.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) || (Sleep(20), false);
+  }
+  ok = moved;
   return ok;
 }
 
@@ -140,6 +166,12 @@ int main(int argc, char** argv) {
   Expect("the edited customer is found by the new number", Value(answer, L"Id") == id, answer);
   answer = Find(s, L"{Tel=0999 111 4445}");
   Expect("the new customer is found", Value(answer, L"Id") == L"snZZNEW1", answer);
+
+  Sleep(ScaledMs(6000));  // keys again, built from the edited table and trusted
+  t.Set(edited, t.tel, "0999 111 6667");
+  Expect("a copy of the same size and time is renamed over the table", ReplaceByCopy(customers, t));
+  answer = Find(s, L"{Tel=0999 111 6667}");
+  Expect("the copy's number is found", Value(answer, L"Id") == id, answer);
 
   BSTR r = nullptr;
   s->Unload(&r);
