@@ -150,7 +150,6 @@ TEST_F(ScreenPopTest, LaunchCheck) {
       {"started a moment ago", u"C:\\Apps\\Acct\\", nullptr, true, false, 29999, nullptr},
       {"started long enough ago", u"C:\\Apps\\Acct\\", nullptr, true, false, 1, "C:\\Apps\\Acct\\Ledra.exe"},
       {"its program runs, no main window yet", nullptr, nullptr, true, true, 30000, nullptr},
-      {"installed elsewhere", u"\"D:\\Ledra II\"", nullptr, true, false, 30000, "D:\\Ledra II\\Ledra.exe"},
   };
   for (const Case& c : cases) {
     desk.Reset();
