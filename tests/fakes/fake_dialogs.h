@@ -13,21 +13,20 @@ namespace ledra::testing {
 
 class FakeConfigView : public ConfigView {
  public:
-  void SetCaption(const Text& s) override { caption = s; }
-  void SetTabCaption(int tab, const Text& s) override { tab_caption = tab == 0 ? s : u"?"; }
-  void SelectTab(int tab) override { selected_tab = tab; }
+  void SetCaption(const Text&) override {}
+  void SetTabCaption(int, const Text&) override {}
+  void SelectTab(int) override {}
   Text DbFile() const override { return db_file; }
   void SetDbFile(const Text& s) override { db_file = s; }
   int Search(int index) const override { return search[index]; }
   void SetSearch(int index, int value) override { search[index] = value; }
   void ShowTables(bool visible) override { tables_visible = visible; }
-  void SetTopmost(bool on) override { topmost.push_back(on); }
+  void SetTopmost(bool) override {}
   void Close() override { closed = true; }
 
-  Text caption, tab_caption, db_file;
-  int selected_tab = -1, search[2] = {0, 0};  // the check boxes' design-time state
+  Text db_file;
+  int search[2] = {0, 0};  // the check boxes' design-time state
   bool tables_visible = true, closed = false;
-  std::vector<bool> topmost;
 };
 
 class FakeActionView : public ActionView {
@@ -38,12 +37,11 @@ class FakeActionView : public ActionView {
   int32_t ItemData(int) const override { return 0; }
   void SetListIndex(int index) override { list_index = index; }
   Text ActionText() const override { return list_index < 0 ? Text() : items.at(list_index); }
-  void SetTopmost(bool on) override { topmost.push_back(on); }
+  void SetTopmost(bool) override {}
   void Close() override {}
 
   std::vector<Text> items;
   int list_index = -1;
-  std::vector<bool> topmost;
 };
 
 // Opens the dialog (load, then activate) and hands it to the test's user.

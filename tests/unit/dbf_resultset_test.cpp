@@ -560,12 +560,6 @@ TEST_F(DbfFolderTest, HeaderWithoutTerminatorEndsAtTheHeaderLength) {
   EXPECT_EQ(Column("select * from nt", "A"), (Rows{"'abc'"}));
 }
 
-}  // namespace
-}  // namespace ledra::testing
-
-namespace ledra::testing {
-namespace {
-
 // A data source whose folder is gone must fail to open, so that the plug-in
 // registers it anew with the folder its settings name now.
 TEST_F(DbfFolderTest, AConnectionOverAMissingFolderFails) {
@@ -579,12 +573,6 @@ TEST_F(DbfFolderTest, AConnectionOverAMissingFolderFails) {
   files.MakeFolder(u"/empty");
   EXPECT_NE(OpenDbfFolder(u"/empty"), nullptr);  // an empty folder is a folder
 }
-
-}  // namespace
-}  // namespace ledra::testing
-
-namespace ledra::testing {
-namespace {
 
 // The number scan takes the dialling characters from the stored bytes and
 // the contact record its values trimmed before decoding; both must give

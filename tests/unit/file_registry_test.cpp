@@ -17,47 +17,29 @@ class FileRegistryTest : public PlatformTest {};
 
 std::string U8(const Text& t) { return ToUtf8(t); }
 
-TEST_F(FileRegistryTest, FileEnd) {
+// A path's file and folder; "/" is an ordinary character.
+TEST_F(FileRegistryTest, FileEndAndFilePath) {
   struct Row {
     const char16_t* path;
-    const char16_t* expected;
+    const char16_t* file;
+    const char16_t* folder;
   };
   const Row rows[] = {
-      {u"C:\\Data\\ledger.dbf", u"ledger.dbf"},
-      {u"ledger.dbf", u"ledger.dbf"},
-      {u"C:\\Data\\", u""},
-      {u"", u""},
-      {u"\\x", u"x"},
-      // "/" is an ordinary character.
-      {u"C:/Data/ledger.dbf", u"C:/Data/ledger.dbf"},
-      {u"C:\\My Data\\a b.dbf ", u"a b.dbf "},
+      {u"C:\\Data\\ledger.dbf", u"ledger.dbf", u"C:\\Data"},
+      {u"C:\\file.dbf", u"file.dbf", u"C:"},
+      {u"ledger.dbf", u"ledger.dbf", u""},
+      {u"C:\\Data\\", u"", u"C:\\Data"},
+      {u"", u"", u""},
+      {u"   ", u"   ", u""},
+      {u"\\x", u"x", u""},
+      {u" \\x", u"x", u" "},
+      {u"C:/Data/ledger.dbf", u"C:/Data/ledger.dbf", u""},
+      {u"C:\\My Data\\a b.dbf ", u"a b.dbf ", u"C:\\My Data"},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(U8(r.path));
-    EXPECT_EQ(U8(FileEnd(r.path)), U8(r.expected));
-  }
-  EXPECT_TRUE(sys.Failures().empty());
-}
-
-TEST_F(FileRegistryTest, FilePath) {
-  struct Row {
-    const char16_t* path;
-    const char16_t* expected;
-  };
-  const Row rows[] = {
-      {u"C:\\Data\\ledger.dbf", u"C:\\Data"},
-      {u"C:\\file.dbf", u"C:"},
-      {u"C:\\Data\\", u"C:\\Data"},
-      {u"ledger.dbf", u""},
-      {u"   ", u""},
-      {u"", u""},
-      {u"\\file.dbf", u""},
-      {u" \\x", u" "},
-      {u"C:/Data/ledger.dbf", u""},
-  };
-  for (const Row& r : rows) {
-    SCOPED_TRACE(U8(r.path));
-    EXPECT_EQ(U8(FilePath(r.path)), U8(r.expected));
+    EXPECT_EQ(U8(FileEnd(r.path)), U8(r.file));
+    EXPECT_EQ(U8(FilePath(r.path)), U8(r.folder));
   }
   EXPECT_TRUE(sys.Failures().empty());
 }

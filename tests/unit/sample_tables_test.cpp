@@ -69,13 +69,6 @@ class SampleTablesTest : public testing::PlatformTest {
     ASSERT_EQ(Get(s.Load(Text()), u"Result"), "Success") << ::testing::PrintToString(sys.Failures());
   }
 
-  uint64_t LiveRows(const std::string& folder, const std::string& table) {
-    auto rs = OpenDbfFolder(FromUtf8(folder))->OpenResultset(FromUtf8("select * from " + table));
-    uint64_t n = 0;
-    for (; !rs->Eof(); rs->MoveNext()) ++n;
-    return n;
-  }
-
   NativeFiles files;
   std::string dir;
 };
@@ -88,35 +81,24 @@ struct Variant {
 
 const Variant kVariants[] = {{"FoxPro2", false, 0x03}, {"VisualFoxPro", true, 0x30}};
 
-TEST_F(SampleTablesTest, TablesReadBackWithTheirRowsWidthAndFormat) {
+// The header's description of a table is the engine's to test
+// (InspectTable) and the live rows the export's (ledra_tool_test); here the
+// format each variant asks for, and a few deleted rows.
+TEST_F(SampleTablesTest, TablesHaveTheirVariantsFormatAndAFewDeletedRows) {
   for (const Variant& v : kVariants) {
     SCOPED_TRACE(v.label);
     std::string folder = Sub(v.label);
     CompanyOptions options;
     options.visual_foxpro = v.vfp;
     CompanySummary made = GenerateCompany(folder, "a_", kRows, 7, options);
-
-    struct Table {
-      const char* name;
-      const sample::TableSummary& summary;
-    };
-    for (const Table& t : {Table{"a_pname", made.suppliers}, Table{"a_sname", made.customers}}) {
-      SCOPED_TRACE(t.name);
-      TableInfo info = InspectTable(FromUtf8(folder), FromUtf8(t.name));
+    for (const sample::TableSummary* t : {&made.suppliers, &made.customers}) {
+      TableInfo info = InspectTable(FromUtf8(folder), FromUtf8(fs::path(t->path).stem().string()));
       EXPECT_EQ(info.version, v.version);
       EXPECT_EQ(info.codepage, 1252u);
       EXPECT_EQ(info.rows, kRows);
-      EXPECT_EQ(info.header_records, kRows);
-      EXPECT_EQ(info.deleted, t.summary.deleted);
-      EXPECT_EQ(info.file_size, t.summary.file_bytes);
-      EXPECT_EQ(info.file_size, fs::file_size(t.summary.path));
-      EXPECT_EQ(info.record_length, t.summary.record_length);
-      EXPECT_GE(info.record_length, 380u);
-      EXPECT_LE(info.record_length, 440u);
-      // Some, but few, rows are deleted.
-      EXPECT_GT(t.summary.deleted, 0u);
-      EXPECT_LT(t.summary.deleted, kRows / 10);
-      EXPECT_EQ(LiveRows(folder, t.name), kRows - t.summary.deleted);
+      EXPECT_EQ(info.deleted, t->deleted);
+      EXPECT_GT(t->deleted, 0u);
+      EXPECT_LT(t->deleted, kRows / 10);
       bool nullable = false;
       for (const DbfFieldInfo& f : info.fields) nullable |= f.nullable;
       EXPECT_EQ(nullable, v.vfp);

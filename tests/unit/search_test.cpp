@@ -104,16 +104,6 @@ TEST_F(SearchTest, ContactAnswerWithoutMatchIsExact) {
   Takes(0, 0.0165f);
   EXPECT_EQ(U8(s.FindContact(u"{Tel=0123456789}")),
             "{Tel(S10)=0123456789}{Speed(N5)=0.016}{Result(S4)=Fail}{Reason(S6)=NoFind}");
-  // Both tables were read whole.
-  EXPECT_EQ(tables->queries, (std::vector<Text>{u"select * from a_pname", u"select * from a_sname"}));
-}
-
-TEST_F(SearchTest, ContactAnswerOfAMatchIsTheRecordThenTheRequestsNumbers) {
-  Suppliers({kAcme});
-  Takes(10.5f, 10.5f);
-  EXPECT_EQ(U8(s.FindContact(u"{Tel=01234 567890}{NiceTel=01234 567890}")),
-            U8(ContactRecord(u"pn", kAcme)) +
-                "{Tel(S11)=01234567890}{NiceTel(S12)=01234 567890}{Speed(N1)=0}{Matches(N1)=1}{Result(S7)=Success}");
 }
 
 TEST_F(SearchTest, SpeedAcrossMidnightIsNegative) {
@@ -234,26 +224,6 @@ TEST_F(SearchTest, BeginListsNamesFromTheLetterOnAndCountsTheirInitials) {
   EXPECT_EQ(tables->queries, (std::vector<Text>{u"select * from a_pname where pn_name  >= 'S'",
                                                u"select * from a_sname where sn_name  >= 'S'"}));
   EXPECT_EQ(ListedIds(answer), (std::vector<std::string>{"pnS1", "pnS2", "snS3"}));
-}
-
-TEST_F(SearchTest, BeginIsPreparedAsOneCapital) {
-  struct Row {
-    const char16_t* request;
-    const char16_t* query;
-  };
-  const Row rows[] = {
-      {u"{Begin=smith}", u"select * from a_pname where pn_name  >= 'S'"},
-      {u"{Begin=m}", u"select * from a_pname where pn_name  >= 'M'"},
-      {u"{Begin=}", u"select * from a_pname"},
-      {u"", u"select * from a_pname"},
-  };
-  for (const Row& r : rows) {
-    SCOPED_TRACE(U8(r.request));
-    tables->queries.clear();
-    s.FindContact(r.request);
-    ASSERT_FALSE(tables->queries.empty());
-    EXPECT_EQ(tables->queries.front(), r.query);
-  }
 }
 
 TEST_F(SearchTest, WordsMatchAtTheStartOfWordsOfEitherColumn) {

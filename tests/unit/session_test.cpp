@@ -45,14 +45,5 @@ TEST_F(SessionTest, CapabilitiesTakeTheVersionFromTheModule) {
   EXPECT_NE(ToUtf8(Session().Capabilities()).find("{Comments=beta}"), std::string::npos);
 }
 
-TEST_F(SessionTest, LoadIgnoresItsArgumentAndRemembersAFailure) {
-  Session s;
-  s.Initialize(u"{DBFile=/nowhere/a_sname.dbf}", u"", nullptr);
-  Text answer = s.Load(u"{Anything=1}");
-  EXPECT_EQ(ToUtf8(answer).rfind("{Result=Fail}{Reason=Could not load SName: ", 0), 0u) << ToUtf8(answer);
-  EXPECT_TRUE(s.load_failed());
-  EXPECT_EQ(s.Unload(), u"");
-}
-
 }  // namespace
 }  // namespace ledra::testing
