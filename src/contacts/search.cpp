@@ -56,12 +56,6 @@ class Yielder {
     Check();
   }
 
-  // While a query is still running there is nothing to scan: always yield.
-  void Now() {
-    if (clock_) last_pump_ = clock_->TickCount();
-    Pump();
-  }
-
  private:
   static constexpr uint32_t kPumpEveryMs = 10;
   static constexpr uint32_t kCoarseCheckMs = 4;
@@ -262,19 +256,6 @@ Text ContactSearch::FindReal(const Text& rd) {
       rs = conn_->OpenResultset(sql);
     });
     if (!opened || !rs) continue;
-
-    // A result set whose state cannot be read ends this table's search.
-    bool usable = true;
-    for (;;) {
-      bool busy = false;
-      if (!proc.Step([&] { busy = rs->StillExecuting(); })) {
-        usable = false;
-        break;
-      }
-      if (!busy) break;
-      yielder.Now();
-    }
-    if (!usable) continue;
 
     if (by_id) {
       Text found;

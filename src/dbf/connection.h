@@ -16,8 +16,6 @@ namespace ledra {
 class ResultSet {
  public:
   virtual ~ResultSet() = default;
-  // True while the query still runs in the background (never, here).
-  virtual bool StillExecuting() = 0;
   // End of data: no current row.
   virtual bool Eof() = 0;
   // The current row's value of a column, matched without regard to case;

@@ -58,7 +58,6 @@ class DbfResultSet : public ResultSet {
   DbfResultSet(OpenedTable table, const Text& table_name, const Query& query);
   ~DbfResultSet() override;
 
-  bool StillExecuting() override { return false; }
   bool Eof() override { return row_ == nullptr; }
   Var Field(const Text& column) override;
   void FieldText(const Text& column, Text& out, bool trimmed) override;

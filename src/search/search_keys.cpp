@@ -1104,7 +1104,6 @@ class KeyedDbfRows : public KeyedRows {
     if (!rs_->Eof()) ++delivered_;
   }
 
-  bool StillExecuting() override { return false; }
   bool Eof() override { return rs_->Eof(); }
   Var Field(const Text& column) override { return rs_->Field(column); }
   void FieldText(const Text& column, Text& out, bool trimmed) override { rs_->FieldText(column, out, trimmed); }

@@ -36,14 +36,6 @@ class FakeResultSet : public ResultSet {
   }
   ~FakeResultSet() override { --*live_; }
 
-  bool StillExecuting() override {
-    if (faults_.still_executing_throws) throw Failure(kDriverError, u"[Microsoft][ODBC Driver Manager] Function sequence error");
-    if (faults_.still_executing > 0) {
-      --faults_.still_executing;
-      return true;
-    }
-    return false;
-  }
   bool Eof() override {
     if (faults_.eof_throws) throw Failure(kDriverError, u"Connection lost while reading");
     return pos_ >= rows_.size();

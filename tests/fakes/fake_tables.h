@@ -41,8 +41,6 @@ Text ContactRecord(const Text& code, const Contact& c);
 
 // Ways a result set opened on a table misbehaves.
 struct TableFaults {
-  int still_executing = 0;            // StillExecuting answers true this often first
-  bool still_executing_throws = false;
   bool eof_throws = false;
   bool move_throws = false;
   int fields_fail_from_row = -1;      // Field fails for every column from this row on

@@ -159,7 +159,7 @@ TEST_F(CacheTest, LoadDuringTheWalkEndsTheCurrentTable) {
 }
 
 TEST_F(CacheTest, UnreadableRowGivesSuccessWithoutFields) {
-  tables->SetFaults(u"a_pname", TableFaults{0, false, false, false, 0});
+  tables->SetFaults(u"a_pname", TableFaults{false, false, 0});
   Session s;
   Init(s);
   s.CacheStart();
