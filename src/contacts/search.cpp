@@ -161,6 +161,239 @@ Text Trimmed(ResultSet& rs, const Text& column) {
   return value;
 }
 
+// What FindReal reads from the host's request; "#" stands for a key not
+// given.
+struct FindRequest {
+  bool list_mode = false;
+  int16_t max_find = 0;
+  Text id = u"#";
+  Text begin = u"#";
+  Text tel = u"#";
+  Text text = u"#";
+  Var tel_given;
+  Var nice_tel;
+  float start = 0;  // the timer when the search began
+
+  bool by_id() const { return id != u"#"; }
+  bool has_text() const { return text != u"#"; }
+  bool has_begin() const { return begin != u"#"; }
+};
+
+FindRequest ReadFindRequest(const Text& rd, int match_last_digits, Procedure& proc) {
+  FindRequest r;
+  proc.Step([&] { r.list_mode = UCase(CStr(GetVar(rd, u"Cmd"))) == u"FINDLIST"; });
+  proc.Step([&] { r.max_find = CInt(GetVar(rd, u"MaxFind", Var::Integer(50))); });
+  proc.Step([&] { r.id = CStr(GetVar(rd, u"Id", Text(u"#"))); });
+  proc.Step([&] { r.begin = CStr(GetVar(rd, u"Begin", Text(u"#"))); });
+  proc.Step([&] { r.tel = CStr(GetVar(rd, u"Tel", Text(u"#"))); });
+  // A number in international form is matched on its last digits when the
+  // administrator asked for it; the answer still echoes the request's "Tel".
+  proc.Step([&] { r.tel = LastDigits(r.tel, match_last_digits); });
+  proc.Step([&] { r.text = CStr(GetVar(rd, u"Text", Text(u"#"))); });
+  proc.Step([&] { r.tel_given = GetVar(rd, u"Tel"); });
+  proc.Step([&] { r.nice_tel = GetVar(rd, u"NiceTel"); });
+  proc.Step([&] { r.start = Sys().clock->Timer(); });
+  return r;
+}
+
+// One search of the supplier table, then the customer table, and its
+// answer.
+class Finder {
+ public:
+  Finder(Procedure& proc, Connection* conn, const Text& table_prefix, const FindRequest& r)
+      : proc_(proc), conn_(conn), prefix_(table_prefix), r_(r), scanner_(proc, PlainAsciiUpper()) {}
+
+  // The record of the account r.id names; false when no table was its own
+  // or could be read (the answer is then "NoFind").
+  bool FindById(Text* found) {
+    for (const Text t : {u"pn", u"sn"}) {
+      bool ours = false;
+      proc_.Step([&] { ours = UCase(r_.id.substr(0, 2)) == UCase(t); });
+      if (!ours) continue;
+      const Text sql =
+          u"select * from " + ContactKeyTable(prefix_, t).table + u" where " + t + u"_account= '" + r_.id.substr(2) + u"'";
+      std::shared_ptr<ResultSet> rs = Open(sql);
+      if (!rs) continue;
+      bool at_end = true;
+      proc_.Step([&] { at_end = rs->Eof(); });
+      if (at_end) {
+        proc_.Step([&] { AddVar(*found, u"Result", Text(u"Fail")); });
+      } else {
+        proc_.Step([&] { *found = GetContact(t, *rs); });
+        proc_.Step([&] { AddVar(*found, u"Result", Text(u"Success")); });
+      }
+      return true;
+    }
+    return false;
+  }
+
+  // Both tables, each from its keys when use_keys and the engine keeps
+  // them, else by a scan. False when a row from the keys no longer
+  // matched or was gone from the file: the keys were stale, they are not
+  // used again, and what was found is thrown away.
+  bool SearchTables(bool use_keys) {
+    answer_.clear();
+    count_ = 0;
+    for (const Text t : {u"pn", u"sn"}) {
+      const KeyTable columns = ContactKeyTable(prefix_, t);
+      Text sql = u"select * from " + columns.table;
+      if (r_.has_begin()) sql += u" where " + t + u"_name  >= '" + r_.begin + u"'";
+      std::shared_ptr<KeyedRows> keyed = use_keys ? OpenKeyed(sql, columns) : nullptr;
+      std::shared_ptr<ResultSet> rs = keyed ? keyed : Open(sql);
+      if (!rs) continue;
+      const bool all_matched = ScanRows(t, columns, *rs, keyed != nullptr);
+      if (keyed && (!all_matched || !keyed->Complete())) {
+        keyed->Stale();
+        return false;
+      }
+    }
+    return true;
+  }
+
+  Text Answer() {
+    // Whole milliseconds of the time of day, in single precision as the
+    // timer gives it; a search across midnight comes out negative.
+    auto speed = [&] {
+      float elapsed = static_cast<float>(Sys().clock->Timer() - r_.start);
+      float ms = static_cast<float>(std::floor(static_cast<float>(elapsed * 1000.0f)));
+      return Var::Single(static_cast<float>(ms / 1000.0f));
+    };
+    Text& answer = answer_;
+    if (r_.list_mode) {
+      proc_.Step([&] { AddVar(answer, u"HasName", Var::Integer(1)); });
+      proc_.Step([&] { AddVar(answer, u"HasCompany", Var::Integer(1)); });
+    }
+    if (count_ > 0) {
+      if (r_.list_mode) proc_.Step([&] { AddVar(answer, u"ListCount", Var::Integer(count_)); });
+      proc_.Step([&] { AddVar(answer, u"Speed", speed()); });
+      proc_.Step([&] { AddVar(answer, u"Matches", Var::Integer(count_)); });
+      proc_.Step([&] { AddVar(answer, u"Result", Text(u"Success")); });
+    } else {
+      proc_.Step([&] { AddVar(answer, u"Tel", r_.tel_given); });
+      proc_.Step([&] { AddVar(answer, u"NiceTel", r_.nice_tel); });
+      proc_.Step([&] { AddVar(answer, u"Speed", speed()); });
+      proc_.Step([&] { AddVar(answer, u"Result", Text(u"Fail")); });
+      proc_.Step([&] { AddVar(answer, u"Reason", Text(u"NoFind")); });
+    }
+    return answer;
+  }
+
+ private:
+  // The table's query, logged and nullptr when it fails.
+  std::shared_ptr<ResultSet> Open(const Text& sql) {
+    std::shared_ptr<ResultSet> rs;
+    proc_.Step([&] {
+      if (!conn_) Raise(Err::ObjectNotSet);
+      rs = conn_->OpenResultset(sql);
+    });
+    return rs;
+  }
+
+  // The rows the table's keys say match; nullptr when there are none to
+  // ask.
+  std::shared_ptr<KeyedRows> OpenKeyed(const Text& sql, const KeyTable& columns) {
+    if (!conn_) return nullptr;
+    KeyRequest kr;
+    kr.sql = sql;
+    kr.tel_column = columns.tel_column;
+    kr.contact_column = columns.contact_column;
+    kr.name_column = columns.name_column;
+    kr.tel = r_.tel;
+    kr.text = r_.text;
+    kr.has_text = r_.has_text();
+    kr.begin = r_.begin;
+    kr.has_begin = r_.has_begin();
+    // The rows this table gives at most: up to the limit, at least one.
+    const int limit = r_.list_mode ? r_.max_find : 2;
+    kr.max_rows = static_cast<size_t>(std::max(1, limit - count_));
+    return conn_->OpenMatches(kr);
+  }
+
+  // Tests the rows of rs in turn, adding those that match to the answer
+  // until it is full; false when keyed and a row did not match.
+  bool ScanRows(const Text& t, const KeyTable& columns, ResultSet& rs, bool keyed) {
+    const bool has_text = r_.has_text();
+    const bool has_begin = r_.has_begin();
+    ScanColumn tel_column{columns.tel_column};
+    ScanColumn contact_column{columns.contact_column};
+    ScanColumn name_column{columns.name_column};
+    Text value;
+    Text name_value;
+    Text tel_key;
+    Text words;
+
+    for (;;) {
+      bool at_end = true;
+      if (!proc_.Step([&] { at_end = rs.Eof(); }) || at_end) return true;
+
+      // Nothing more can be read from this table.
+      if (tel_column.gone() && (!has_text || contact_column.gone()) &&
+          (!(has_text || has_begin) || name_column.gone())) {
+        return true;
+      }
+
+      // A key whose column cannot be read keeps what it held before the
+      // read, and the row is tested with that.
+      scanner_.TelephoneKey(rs, tel_column, tel_key);
+
+      if (has_text || has_begin) words.assign(1, u',');
+      bool name_read = false;
+      if (has_text && scanner_.Read(rs, contact_column, value) && scanner_.Read(rs, name_column, name_value)) {
+        name_read = true;
+        scanner_.AppendWords(value, words);
+        words += u',';
+        scanner_.AppendWords(name_value, words);
+        words += u',';
+      }
+      if (has_begin && (name_read || scanner_.Read(rs, name_column, name_value))) {
+        scanner_.Initial(name_value, words);
+      }
+
+      bool match = tel_key.find(r_.tel) != Text::npos;
+      if (!match && has_text) match = WordsMatch(words, r_.text);
+      if (!match && has_begin) match = r_.begin == words;
+      if (keyed && !match) return false;
+
+      if (match && !Take(t, rs)) return true;
+
+      if (!proc_.Step([&] { rs.MoveNext(); })) return true;
+      yielder_.AfterRow();
+    }
+  }
+
+  // Adds the matching current row of rs to the answer; false when the
+  // answer is full.
+  bool Take(const Text& t, ResultSet& rs) {
+    proc_.Step([&] {
+      if (count_ == INT16_MAX) Raise(Err::Overflow);
+      ++count_;
+    });
+    if (r_.list_mode) {
+      Text entry;
+      proc_.Step([&] { AddVar(entry, u"Name", Trimmed(rs, t + u"_Contact")); });
+      proc_.Step([&] { AddVar(entry, u"Company", Trimmed(rs, t + u"_Name")); });
+      proc_.Step([&] { AddVar(entry, u"Id", t + Trimmed(rs, t + u"_Account")); });
+      proc_.Step([&] { AddVar(entry, u"MainTel", Trimmed(rs, t + u"_teleno")); });
+      proc_.Step([&] { AddVar(answer_, u"List" + FromAscii(std::to_string(count_)), entry); });
+      return count_ < r_.max_find;
+    }
+    if (count_ > 1) return false;
+    proc_.Step([&] { answer_ = GetContact(t, rs); });
+    proc_.Step([&] { AddVar(answer_, u"Tel", r_.tel_given); });
+    proc_.Step([&] { AddVar(answer_, u"NiceTel", r_.nice_tel); });
+    return true;
+  }
+
+  Procedure& proc_;
+  Connection* conn_;
+  const Text& prefix_;
+  const FindRequest& r_;
+  RowScanner scanner_;
+  Yielder yielder_;  // one for the whole search, however many tables it reads
+  Text answer_;
+  int16_t count_ = 0;
+};
+
 }  // namespace
 
 KeyTable ContactKeyTable(const Text& table_prefix, const Text& t) {
@@ -175,204 +408,20 @@ std::shared_ptr<void> KeepSearchKeys(Connection& conn, const Settings& settings)
 
 Text ContactSearch::FindReal(const Text& rd) {
   Procedure proc(u" @ plgLedraII.Find");
-
-  bool list_mode = false;
-  int16_t max_find = 0;
-  Text id = u"#";
-  Text begin = u"#";
-  Text tel = u"#";
-  Text text = u"#";
-  Var tel_given;
-  Var nice_tel;
-  proc.Step([&] { list_mode = UCase(CStr(GetVar(rd, u"Cmd"))) == u"FINDLIST"; });
-  proc.Step([&] { max_find = CInt(GetVar(rd, u"MaxFind", Var::Integer(50))); });
-  proc.Step([&] { id = CStr(GetVar(rd, u"Id", Text(u"#"))); });
-  proc.Step([&] { begin = CStr(GetVar(rd, u"Begin", Text(u"#"))); });
-  proc.Step([&] { tel = CStr(GetVar(rd, u"Tel", Text(u"#"))); });
-  // A number in international form is matched on its last digits when the
-  // administrator asked for it; the answer still echoes the request's "Tel".
-  proc.Step([&] { tel = LastDigits(tel, match_last_digits_); });
-  proc.Step([&] { text = CStr(GetVar(rd, u"Text", Text(u"#"))); });
-  proc.Step([&] { tel_given = GetVar(rd, u"Tel"); });
-  proc.Step([&] { nice_tel = GetVar(rd, u"NiceTel"); });
-
-  float start = 0;
-  proc.Step([&] { start = Sys().clock->Timer(); });
-
-  const bool by_id = id != u"#";
-  const bool has_text = text != u"#";
-  const bool has_begin = begin != u"#";
-  const Text prefix = table_prefix_;
-  const bool plain_upper = PlainAsciiUpper();
-  RowScanner scanner(proc, plain_upper);
-  Yielder yielder;
-
-  Text answer;
-  int16_t count = 0;
-  std::shared_ptr<ResultSet> rs;
-
-  // A row from the keys that no longer matches, or one gone from the file,
-  // means the keys were stale: they are not used again, and the search
-  // starts over from the supplier table.
-  int attempt = 0;
-  size_t pass = 0;
-  while (pass < 2) {
-    const Text t = pass++ == 0 ? u"pn" : u"sn";
-    const KeyTable columns = ContactKeyTable(prefix, t);
-
-    Text filter;
-    if (by_id) {
-      bool ours = false;
-      proc.Step([&] { ours = UCase(id.substr(0, 2)) == UCase(t); });
-      if (!ours) continue;
-      filter = t + u"_account= '" + id.substr(2) + u"'";
-    } else if (has_begin) {
-      filter = t + u"_name  >= '" + begin + u"'";
-    }
-    Text sql = u"select * from " + columns.table;
-    if (!filter.empty()) sql += u" where " + filter;
-
-    rs.reset();
-    std::shared_ptr<KeyedRows> keyed;
-    if (conn_ && !by_id && attempt < 2) {
-      KeyRequest kr;
-      kr.sql = sql;
-      kr.tel_column = columns.tel_column;
-      kr.contact_column = columns.contact_column;
-      kr.name_column = columns.name_column;
-      kr.tel = tel;
-      kr.text = text;
-      kr.has_text = has_text;
-      kr.begin = begin;
-      kr.has_begin = has_begin;
-      // The rows this pass takes at most: up to the limit, at least one.
-      const int limit = list_mode ? max_find : 2;
-      kr.max_rows = static_cast<size_t>(std::max(1, limit - count));
-      keyed = conn_->OpenMatches(kr);
-      rs = keyed;
-    }
-    bool opened = keyed || proc.Step([&] {
-      if (!conn_) Raise(Err::ObjectNotSet);
-      rs = conn_->OpenResultset(sql);
-    });
-    if (!opened || !rs) continue;
-
-    if (by_id) {
-      Text found;
-      bool at_end = true;
-      proc.Step([&] { at_end = rs->Eof(); });
-      if (at_end) {
-        proc.Step([&] { AddVar(found, u"Result", Text(u"Fail")); });
-      } else {
-        proc.Step([&] { found = GetContact(t, *rs); });
-        proc.Step([&] { AddVar(found, u"Result", Text(u"Success")); });
-      }
-      return found;
-    }
-
-    bool stale = false;
-    ScanColumn tel_column{columns.tel_column};
-    ScanColumn contact_column{columns.contact_column};
-    ScanColumn name_column{columns.name_column};
-    Text value;
-    Text name_value;
-    Text tel_key;
-    Text words;
-
-    for (;;) {
-      bool at_end = true;
-      if (!proc.Step([&] { at_end = rs->Eof(); }) || at_end) break;
-
-      // Nothing more can be read from this table.
-      if (tel_column.gone() && (!has_text || contact_column.gone()) &&
-          (!(has_text || has_begin) || name_column.gone())) {
-        break;
-      }
-
-      // A key whose column cannot be read keeps what it held before the
-      // read, and the row is tested with that.
-      scanner.TelephoneKey(*rs, tel_column, tel_key);
-
-      if (has_text || has_begin) words.assign(1, u',');
-      bool name_read = false;
-      if (has_text && scanner.Read(*rs, contact_column, value) && scanner.Read(*rs, name_column, name_value)) {
-        name_read = true;
-        scanner.AppendWords(value, words);
-        words += u',';
-        scanner.AppendWords(name_value, words);
-        words += u',';
-      }
-      if (has_begin && (name_read || scanner.Read(*rs, name_column, name_value))) {
-        scanner.Initial(name_value, words);
-      }
-
-      bool match = tel_key.find(tel) != Text::npos;
-      if (!match && has_text) match = WordsMatch(words, text);
-      if (!match && has_begin) match = begin == words;
-      if (keyed && !match) {
-        stale = true;
-        break;
-      }
-
-      if (match) {
-        proc.Step([&] {
-          if (count == INT16_MAX) Raise(Err::Overflow);
-          ++count;
-        });
-        if (list_mode) {
-          Text entry;
-          proc.Step([&] { AddVar(entry, u"Name", Trimmed(*rs, t + u"_Contact")); });
-          proc.Step([&] { AddVar(entry, u"Company", Trimmed(*rs, t + u"_Name")); });
-          proc.Step([&] { AddVar(entry, u"Id", t + Trimmed(*rs, t + u"_Account")); });
-          proc.Step([&] { AddVar(entry, u"MainTel", Trimmed(*rs, t + u"_teleno")); });
-          proc.Step([&] { AddVar(answer, u"List" + FromAscii(std::to_string(count)), entry); });
-          if (count >= max_find) break;
-        } else {
-          if (count > 1) break;
-          proc.Step([&] { answer = GetContact(t, *rs); });
-          proc.Step([&] { AddVar(answer, u"Tel", tel_given); });
-          proc.Step([&] { AddVar(answer, u"NiceTel", nice_tel); });
-        }
-      }
-
-      if (!proc.Step([&] { rs->MoveNext(); })) break;
-      yielder.AfterRow();
-    }
-    if (keyed && (stale || !keyed->Complete())) {
-      keyed->Stale();
-      ++attempt;
-      answer.clear();
-      count = 0;
-      pass = 0;
-    }
+  const FindRequest r = ReadFindRequest(rd, match_last_digits_, proc);
+  Finder finder(proc, conn_.get(), table_prefix_, r);
+  if (r.by_id()) {
+    Text found;
+    if (finder.FindById(&found)) return found;
+    return finder.Answer();
   }
-  rs.reset();
-
-  // Whole milliseconds of the time of day, in single precision as the
-  // timer gives it; a search across midnight comes out negative.
-  auto speed = [&] {
-    float elapsed = static_cast<float>(Sys().clock->Timer() - start);
-    float ms = static_cast<float>(std::floor(static_cast<float>(elapsed * 1000.0f)));
-    return Var::Single(static_cast<float>(ms / 1000.0f));
-  };
-
-  if (list_mode) {
-    proc.Step([&] { AddVar(answer, u"HasName", Var::Integer(1)); });
-    proc.Step([&] { AddVar(answer, u"HasCompany", Var::Integer(1)); });
+  // The keyed pass, twice at most: keys that proved stale were marked so
+  // and may have been built anew meanwhile. Then the scan of both tables.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (finder.SearchTables(true)) return finder.Answer();
   }
-  if (count > 0) {
-    if (list_mode) proc.Step([&] { AddVar(answer, u"ListCount", Var::Integer(count)); });
-    proc.Step([&] { AddVar(answer, u"Speed", speed()); });
-    proc.Step([&] { AddVar(answer, u"Matches", Var::Integer(count)); });
-    proc.Step([&] { AddVar(answer, u"Result", Text(u"Success")); });
-  } else {
-    proc.Step([&] { AddVar(answer, u"Tel", tel_given); });
-    proc.Step([&] { AddVar(answer, u"NiceTel", nice_tel); });
-    proc.Step([&] { AddVar(answer, u"Speed", speed()); });
-    proc.Step([&] { AddVar(answer, u"Result", Text(u"Fail")); });
-    proc.Step([&] { AddVar(answer, u"Reason", Text(u"NoFind")); });
-  }
-  return answer;
+  finder.SearchTables(false);
+  return finder.Answer();
 }
 
 }  // namespace ledra
