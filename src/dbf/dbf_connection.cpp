@@ -131,25 +131,12 @@ TableInfo InspectTable(const Text& folder, const Text& table) {
   }
 
   // Count the records by their delete flags, in the same blocks a query reads.
-  const uint64_t rows = dbf::RecordsInFile(h, t.file_size);
   const size_t reclen = h.record_length;
-  const size_t per_block = std::max<size_t>(1, dbf::DbfResultSet::kBlockBytes / reclen);
-  std::vector<uint8_t> block(static_cast<size_t>(std::min<uint64_t>(per_block, std::max<uint64_t>(rows, 1))) * reclen);
-  uint64_t done = 0;
-  while (done < rows) {
-    size_t want = static_cast<size_t>(std::min<uint64_t>(block.size() / reclen, rows - done));
-    size_t got = 0;
-    while (got < want * reclen) {
-      int64_t r = t.file->ReadAt(h.header_length + done * reclen + got, block.data() + got, want * reclen - got);
-      if (r <= 0) break;
-      got += static_cast<size_t>(r);
-    }
-    size_t whole = got / reclen;
-    for (size_t i = 0; i < whole; ++i) info.deleted += block[i * reclen] == '*';
-    done += whole;
-    if (whole < want) break;
-  }
-  info.rows = done;
+  info.rows = dbf::ReadRecords(*t.file, h, dbf::RecordsInFile(h, t.file_size), nullptr,
+                               [&](const uint8_t* block, size_t n) {
+                                 for (size_t i = 0; i < n; ++i) info.deleted += block[i * reclen] == '*';
+                                 return true;
+                               });
   return info;
 }
 

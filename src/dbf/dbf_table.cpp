@@ -48,6 +48,31 @@ size_t ReadFully(DataFile& file, uint64_t offset, uint8_t* buf, size_t n) {
   return got;
 }
 
+size_t RecordsPerBlock(const Header& h, uint64_t rows) {
+  const size_t per_block = std::max<size_t>(1, kBlockBytes / h.record_length);
+  return static_cast<size_t>(std::clamp<uint64_t>(rows, 1, per_block));
+}
+
+size_t ReadRecordBlock(DataFile& file, const Header& h, uint64_t first, size_t want, uint8_t* block) {
+  const size_t reclen = h.record_length;
+  return ReadFully(file, h.header_length + first * reclen, block, want * reclen) / reclen;
+}
+
+uint64_t ReadRecords(DataFile& file, const Header& h, uint64_t rows, const std::atomic<bool>* stop,
+                     const std::function<bool(const uint8_t*, size_t)>& take) {
+  const size_t per_block = RecordsPerBlock(h, rows);
+  std::vector<uint8_t> block(per_block * h.record_length);
+  uint64_t done = 0;
+  while (done < rows && !(stop && *stop)) {
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(per_block, rows - done));
+    const size_t got = ReadRecordBlock(file, h, done, want, block.data());
+    if (got > 0 && !take(block.data(), got)) break;
+    done += got;
+    if (got < want) break;
+  }
+  return done;
+}
+
 bool SameName(const Text& a, const Text& b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
@@ -124,11 +149,8 @@ DbfResultSet::DbfResultSet(FileSystem* fs, const Text& path, OpenedTable table, 
   }
 
   rows_ = RecordsInFile(header_, table.file_size);
-  // A block for all rows when they are few (at least one, so that rows
-  // appended later can still be read), else a block's worth.
-  size_t per_block = std::max<size_t>(1, kBlockBytes / header_.record_length);
-  per_block = static_cast<size_t>(std::clamp<uint64_t>(rows_, 1, per_block));
-  block_.resize(per_block * header_.record_length);
+  // At least one record, so that rows appended later can still be read.
+  block_.resize(RecordsPerBlock(header_, rows_) * header_.record_length);
   Advance();
 }
 
@@ -320,9 +342,7 @@ bool DbfResultSet::NextBlock() {
   const size_t reclen = header_.record_length;
   const size_t capacity = block_.size() / reclen;
   const size_t want = static_cast<size_t>(std::min<uint64_t>(capacity, rows_ - next_record_));
-  const uint64_t offset = header_.header_length + next_record_ * reclen;
-  size_t got = ReadFully(*file, offset, block_.data(), want * reclen);
-  block_records_ = got / reclen;
+  block_records_ = ReadRecordBlock(*file, header_, next_record_, want, block_.data());
   in_block_ = 0;
   next_record_ += block_records_;
   if (block_records_ < want && !fs_) {

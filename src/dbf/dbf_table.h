@@ -8,6 +8,8 @@
 // decoded only when a column is asked for.
 #pragma once
 
+#include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -40,11 +42,26 @@ bool SameName(const Text& a, const Text& b);
 // Reads until n bytes, the end of the file or an error; the count read.
 size_t ReadFully(DataFile& file, uint64_t offset, uint8_t* buf, size_t n);
 
+// Records are read in blocks of this many bytes: whole records, at least one.
+constexpr size_t kBlockBytes = 256 * 1024;
+
+// The records a block holds for reading `rows` records: all of them when
+// they are few, else a block's worth; at least one.
+size_t RecordsPerBlock(const Header& h, uint64_t rows);
+
+// Reads up to `want` records from record `first` into block; the whole
+// records read, fewer when the file ended or a read failed.
+size_t ReadRecordBlock(DataFile& file, const Header& h, uint64_t first, size_t want, uint8_t* block);
+
+// Reads the first `rows` records in blocks, handing each block to take
+// (which may refuse, ending the read); the records read, fewer when the
+// file ended early, a read failed, take refused or *stop was set between
+// two blocks (stop may be nullptr).
+uint64_t ReadRecords(DataFile& file, const Header& h, uint64_t rows, const std::atomic<bool>* stop,
+                     const std::function<bool(const uint8_t* block, size_t records)>& take);
+
 class DbfResultSet : public ResultSet {
  public:
-  // Bytes read per block: whole records, at least one.
-  static constexpr size_t kBlockBytes = 256 * 1024;
-
   // Runs the query on the opened table (at path in fs, where later blocks
   // are read from): resolves the filter column, encodes the value, reads the
   // first block, closes the file and stands on the first row. Throws Failure

@@ -653,25 +653,6 @@ class Builder {
   Text words_;
 };
 
-// Reads the first `rows` records in large blocks, handing each block to
-// take (which may refuse, ending the read); the records read, fewer when
-// the file ended early, failed, take refused or stop was set.
-uint64_t ReadRecords(DataFile& file, const dbf::Header& h, uint64_t rows, const std::atomic<bool>& stop,
-                     const std::function<bool(const uint8_t*, size_t)>& take) {
-  const size_t reclen = h.record_length;
-  const size_t per_block = std::max<size_t>(1, dbf::DbfResultSet::kBlockBytes / reclen);
-  std::vector<uint8_t> block(static_cast<size_t>(std::min<uint64_t>(per_block, std::max<uint64_t>(rows, 1))) * reclen);
-  uint64_t done = 0;
-  while (done < rows && !stop) {
-    size_t want = static_cast<size_t>(std::min<uint64_t>(block.size() / reclen, rows - done));
-    size_t got = dbf::ReadFully(file, h.header_length + done * reclen, block.data(), want * reclen) / reclen;
-    if (got > 0 && !take(block.data(), got)) break;
-    done += got;
-    if (got < want) break;
-  }
-  return done;
-}
-
 // ---------------------------------------------------------------------------
 // Finding rows in the keys
 
@@ -1201,7 +1182,7 @@ void Build(Cache& c, Entry& e, dbf::OpenedTable& t, const Stamp& stamp, uint64_t
     return !e.starved;
   });
   const size_t reclen = t.header.record_length;
-  const uint64_t got = ReadRecords(*t.file, t.header, rows, stop, [&](const uint8_t* block, size_t n) {
+  const uint64_t got = dbf::ReadRecords(*t.file, t.header, rows, &stop, [&](const uint8_t* block, size_t n) {
     return b.AddBlock(block, n, reclen);
   });
   if (got < rows) return;  // cut short, over the budget or stopped
@@ -1219,7 +1200,7 @@ void Check(Cache& c, Entry& e, dbf::OpenedTable& t, const Stamp& stamp, const Ke
   const RecordHash hash(t.header, cols);
   const size_t reclen = t.header.record_length;
   uint64_t content = kFnvStart;
-  const uint64_t got = ReadRecords(*t.file, t.header, keys.data->rows, stop, [&](const uint8_t* block, size_t n) {
+  const uint64_t got = dbf::ReadRecords(*t.file, t.header, keys.data->rows, &stop, [&](const uint8_t* block, size_t n) {
     for (size_t i = 0; i < n; ++i) content = hash.Add(content, block + i * reclen);
     return true;
   });
