@@ -210,8 +210,8 @@ class Finder {
       bool ours = false;
       proc_.Step([&] { ours = UCase(r_.id.substr(0, 2)) == UCase(t); });
       if (!ours) continue;
-      const Text sql =
-          u"select * from " + ContactKeyTable(prefix_, t).table + u" where " + t + u"_account= '" + r_.id.substr(2) + u"'";
+      const Text sql = u"select * from " + ContactKeyTable(prefix_, t).table + u" where " + t + u"_account= '" +
+                       r_.id.substr(2) + u"'";
       std::shared_ptr<ResultSet> rs = Open(sql);
       if (!rs) continue;
       bool at_end = true;
