@@ -53,6 +53,24 @@ size_t RecordsPerBlock(const Header& h, uint64_t rows) {
   return static_cast<size_t>(std::clamp<uint64_t>(rows, 1, per_block));
 }
 
+std::unique_ptr<DataFile> ReopenedFile::Open() {
+  Text ignored;
+  std::unique_ptr<DataFile> f = fs_.OpenShared(path_, &ignored);
+  DataFile::Facts facts;
+  if (f && identity_ && (!f->Stat(&facts) || (facts.identity && facts.identity != identity_))) f.reset();
+  return f;
+}
+
+int64_t ReopenedFile::ReadAt(uint64_t offset, void* buf, size_t n) {
+  std::unique_ptr<DataFile> f = Open();
+  return f ? f->ReadAt(offset, buf, n) : -1;
+}
+
+int64_t ReopenedFile::Size() {
+  std::unique_ptr<DataFile> f = Open();
+  return f ? f->Size() : -1;
+}
+
 size_t ReadRecordBlock(DataFile& file, const Header& h, uint64_t first, size_t want, uint8_t* block) {
   const size_t reclen = h.record_length;
   return ReadFully(file, h.header_length + first * reclen, block, want * reclen) / reclen;

@@ -53,6 +53,25 @@ size_t RecordsPerBlock(const Header& h, uint64_t rows);
 // records read, fewer when the file ended or a read failed.
 size_t ReadRecordBlock(DataFile& file, const Header& h, uint64_t first, size_t want, uint8_t* block);
 
+// A table file opened for each read and closed after it, for a reader that
+// takes long (the search keys' builds and checks) and must not hold the
+// file between blocks: Windows renames nothing over an open file, and the
+// application packs a table into a copy it renames over the table. A read
+// that finds another file than `identity` at the path fails.
+class ReopenedFile : public DataFile {
+ public:
+  ReopenedFile(FileSystem& fs, Text path, uint64_t identity)
+      : fs_(fs), path_(std::move(path)), identity_(identity) {}
+  int64_t ReadAt(uint64_t offset, void* buf, size_t n) override;
+  int64_t Size() override;
+
+ private:
+  std::unique_ptr<DataFile> Open();
+  FileSystem& fs_;
+  Text path_;
+  uint64_t identity_;
+};
+
 // Reads the first `rows` records in blocks, handing each block to take
 // (which may refuse, ending the read); the records read, fewer when the
 // file ended early, a read failed, take refused or *stop was set between

@@ -276,6 +276,9 @@ void Tend(Cache& c, Entry& e, const Clock& clock, const std::atomic<bool>& stop)
     e.next_at = now + kTickMs;
     return;
   }
+  // Read block by block, opened for each: the table is not held open over
+  // the whole read, which may take seconds.
+  t.file = std::make_unique<dbf::ReopenedFile>(*e.fs, e.path, t.identity);
   const bool same = keys && !keys->stale && keys->stamp == stamp && keys->path == e.path;
   if (same && keys->trusted && now - std::min(now, keys->read_at) < kRecheckMs) return;
   // A read too close to the last write tells nothing more until the write
