@@ -83,14 +83,6 @@ TEST_F(SearchTest, ListAnswerOfTheOnlyMatchIsExact) {
   EXPECT_TRUE(sys.Failures().empty());
 }
 
-TEST_F(SearchTest, ContactAnswerWithoutMatchIsExact) {
-  Suppliers({kBrown});
-  Customers({kBrown});
-  Takes(0, 0.0165f);
-  EXPECT_EQ(U8(s.FindContact(u"{Tel=0123456789}")),
-            "{Tel(S10)=0123456789}{Speed(N5)=0.016}{Result(S4)=Fail}{Reason(S6)=NoFind}");
-}
-
 TEST_F(SearchTest, SpeedAcrossMidnightIsNegative) {
   Takes(86399.5f, 0.5f);
   EXPECT_EQ(U8(Str(GetVar(s.FindContact(u"{Tel=1}"), u"Speed"))), "-86399");
@@ -275,24 +267,6 @@ TEST_F(SearchTest, TelephoneMatchesAnyRunOfTheStoredDigits) {
     }
   }
   EXPECT_TRUE(sys.Failures().empty()) << ::testing::PrintToString(sys.Failures());
-}
-
-// The answer echoes the request's number, not the digits searched.
-TEST_F(SearchTest, MatchOnLastDigitsEchoesTheWholeNumber) {
-  sys.registry.SetText(Registry::kLocalMachine, u"Software\\LedraII", u"MatchLastDigits", u"9");
-  s.Initialize(u"{DBFile=C:\\Acc\\a_sname.dbf}", u"", nullptr);
-  Customers({kAcme});
-  Text found = s.FindContact(u"{Tel=+44 1234 567890}{NiceTel=+44 1234 567890}");
-  EXPECT_EQ(U8(Str(GetVar(found, u"Id"))), "snACME01");
-  EXPECT_EQ(U8(Str(GetVar(found, u"Tel"))), "441234567890");
-  Text missing = s.FindContact(u"{Tel=+44 1234 000000}");
-  EXPECT_EQ(U8(Str(GetVar(missing, u"Tel"))), "441234000000");
-}
-
-TEST_F(SearchTest, RequestWithoutNumberListsTheRowsWithAHash) {
-  Suppliers({{u"A", u"", u"", u"*31#"}, {u"B", u"", u"", u"0123"}});
-  Customers({{u"C", u"", u"", u"#9"}});
-  EXPECT_EQ(ListedIds(s.FindList(u"")), (std::vector<std::string>{"pnA", "snC"}));
 }
 
 TEST_F(SearchTest, ListTakesTheNumberWhenThereIsNoTel) {
