@@ -6,15 +6,14 @@
 
 #include "base/errors.h"
 #include "contacts/data_source.h"
-#include "fakes/fake_platform.h"
-#include "fakes/fake_tables.h"
+#include "fakes/company.h"
 #include "session/session.h"
 
 namespace ledra {
 namespace {
 
-using testing::FakeFolders;
 using testing::PlatformTest;
+using testing::WatchedFolders;
 
 const char16_t* const kDsnKey = u"Software\\ODBC\\ODBC.INI\\Ledra II SP1";
 const char* const kDriver = "Microsoft FoxPro VFP Driver (*.dbf)";
@@ -26,7 +25,7 @@ void Registered(const Text& dsn, const Text& folder) {
 
 void Init(Session& s, const Text& folder) { s.Initialize(u"{DBFile=" + folder + u"\\a_sname.dbf}", u"", nullptr); }
 
-class LoadTest : public PlatformTest {
+class LoadTest : public testing::CompanyTest {
  protected:
   // A text value as the registry holds it, without its terminating zero.
   std::optional<std::string> RegText(const Text& key, const Text& name) {
@@ -34,9 +33,7 @@ class LoadTest : public PlatformTest {
     if (raw && !raw->empty() && raw->back() == '\0') raw->pop_back();
     return raw;
   }
-  void CustomerTable(const Text& folder) { folders.Folder(folder)->AddContacts(u"a_sname", u"sn", {}); }
-
-  FakeFolders folders;
+  void CustomerTable(const Text& folder) { Put("sn", {}, folder); }
 };
 
 TEST_F(LoadTest, FirstLoadRegistersTheDataSourceAndOpensIt) {
@@ -49,9 +46,8 @@ TEST_F(LoadTest, FirstLoadRegistersTheDataSourceAndOpensIt) {
   EXPECT_TRUE(s.connected());
   EXPECT_FALSE(s.load_failed());
   EXPECT_EQ(folders.opened, std::vector<Text>{u"C:\\Acc\\DATA"});
-  EXPECT_EQ(folders.Folder(u"C:\\Acc\\DATA")->queries, std::vector<Text>{u"select * from a_sname"});
   // The test result set does not outlive the load.
-  EXPECT_EQ(folders.Folder(u"C:\\Acc\\DATA")->open_result_sets(), 0);
+  EXPECT_EQ(folders.live, 0);
   // What an old release left under a name without the space is gone.
   EXPECT_FALSE(sys.registry.HasKey(Registry::kCurrentUser, u"Software\\ODBC\\ODBC.INI\\LedraII SP1"));
   EXPECT_TRUE(sys.Failures().empty());
@@ -80,9 +76,12 @@ TEST(LoadStates, TheDataSourceFollowsTheSettings) {
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
     testing::FakePlatform fresh;
-    FakeFolders fresh_folders;
+    testing::MemoryFiles files;
+    fresh.platform.files = &files;
+    WatchedFolders fresh_folders;
     if (r.registered_folder) Registered(u"Ledra II SP1", r.registered_folder);
-    if (r.table_folder) fresh_folders.Folder(r.table_folder)->AddContacts(u"a_sname", u"sn", {});
+    for (const char16_t* f : {u"C:\\New", u"C:\\Old", u"c:\\new\\"}) files.MakeFolder(f);
+    if (r.table_folder) files.Put(files.Join(r.table_folder, u"a_sname.dbf"), testing::ContactTable("sn", {}));
     Session s;
     Init(s, u"C:\\New");
     EXPECT_EQ(ToUtf8(s.Load(u"")), r.answer);
@@ -94,6 +93,7 @@ TEST(LoadStates, TheDataSourceFollowsTheSettings) {
 
 TEST_F(LoadTest, FirstFailureOtherThanMissingDataSourceGivesItsDescription) {
   Registered(u"Ledra II SP1", u"C:\\New");
+  files.MakeFolder(u"C:\\New");  // without the customer table
   int opens = 0;
   folders.before_open = [&](const Text&) {
     if (opens++ == 0) Raise(Err::PathNotFound);
@@ -157,20 +157,17 @@ TEST_F(LoadTest, LoadAfterUnloadOpensAgainWithoutRegistering) {
 }
 
 TEST_F(LoadTest, LoadReleasesTheCacheWalk) {
-  folders.Folder(u"C:\\Acc")->AddContacts(u"a_pname", u"pn", {{u"P1"}, {u"P2"}});
+  Suppliers({{u"P1"}, {u"P2"}});
   CustomerTable(u"C:\\Acc");
   Session s;
   Init(s, u"C:\\Acc");
   s.CacheStart();
-  ASSERT_EQ(folders.Folder(u"C:\\Acc")->open_result_sets(), 1);
+  ASSERT_EQ(folders.live, 1);
   s.Load(u"");
-  EXPECT_EQ(folders.Folder(u"C:\\Acc")->open_result_sets(), 0);
+  EXPECT_EQ(folders.live, 0);
 }
 
-class EngineTest : public PlatformTest {
- protected:
-  FakeFolders folders;
-};
+class EngineTest : public PlatformTest {};
 
 TEST(EngineRegistrations, OpenConnectionFollowsTheRegistration) {
   struct Row {
@@ -199,12 +196,15 @@ TEST(EngineRegistrations, OpenConnectionFollowsTheRegistration) {
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
     testing::FakePlatform fresh;
-    FakeFolders fresh_folders;
+    testing::MemoryFiles files;
+    fresh.platform.files = &files;
+    files.MakeFolder(u"C:\\A");
+    WatchedFolders fresh_folders;
     if (r.driver) Engine().RegisterDataSource(u"Ledra II SP1", r.driver, r.attributes);
     int error = 0;
     try {
-      auto conn = Engine().OpenConnection(r.connect);
-      EXPECT_EQ(conn, fresh_folders.Folder(r.folder));
+      Engine().OpenConnection(r.connect);
+      EXPECT_EQ(fresh_folders.opened, std::vector<Text>{r.folder});
     } catch (const Failure& f) {
       error = f.number;
     }

@@ -36,10 +36,8 @@ TEST_P(NativeDecodeTest, DecodesTheCodePage) {
 
 INSTANTIATE_TEST_SUITE_P(
     CodePages, NativeDecodeTest,
-    ::testing::Values(DecodeCase{437, "\xE9\x82\x9B", "Θé¢"}, DecodeCase{850, "\xE9\x82\x9B", "Úéø"},
-                      DecodeCase{852, "\xA5\x86\xE9", "ąćÚ"}, DecodeCase{866, "\x80\xE9\xF0", "АщЁ"},
-                      DecodeCase{1250, "\x8A\xE8\xB9", "Ščą"}, DecodeCase{1251, "\xCC\xE8\xF0\xA8", "МирЁ"},
-                      DecodeCase{1252, "caf\xE9 \x80\x9C", "café €œ"},
+    // The single-byte code pages' letters are the engine's code page test's.
+    ::testing::Values(DecodeCase{1252, "caf\xE9 \x80\x9C", "café €œ"},
                       // Bytes a code page leaves undefined become U+FFFD.
                       DecodeCase{1252, "a\x81z", "a\xEF\xBF\xBDz"},
                       // 0: the native ANSI code page, UTF-8; broken sequences give U+FFFD.
