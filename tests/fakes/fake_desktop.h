@@ -64,16 +64,6 @@ class FakeDesktop : public Desktop, public Keyboard, public Programs, public Mes
     foreground = 0;
     refuse_foreground = false;
   }
-  // The virtual keys pressed, as characters, in order.
-  std::string KeyDowns() const {
-    std::string s;
-    for (const std::string& e : events) {
-      bool down = e.compare(0, 4, "key ") == 0 && e.compare(e.size() - 5, 5, " down") == 0;
-      if (down) s += static_cast<char>(std::stoi(e.substr(4)));
-    }
-    return s;
-  }
-
   Window ForegroundWindow() override { return foreground; }
   Window GetWindow(Window w, uint32_t cmd) override {
     auto it = windows_.find(w);
