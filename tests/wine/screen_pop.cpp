@@ -18,7 +18,7 @@ namespace {
 std::string g_dir;
 _Session* g_session = nullptr;
 
-void Expect(const std::string& what, bool ok, const std::string& got = "") { Expect(what.c_str(), ok, Wide(got.c_str())); }
+void Expect(const std::string& what, bool ok, const std::string& got = "") { ::Expect(what.c_str(), ok, Wide(got.c_str())); }
 
 // The lines the stand-in wrote after it was up, leaving out the raw keys.
 std::vector<std::string> Received(const std::string& log) {
@@ -63,15 +63,6 @@ std::string Join(const std::vector<std::string>& v) {
   return s;
 }
 
-// Polls until cond holds or ms pass.
-template <class F>
-bool WaitUntil(DWORD ms, F cond) {
-  for (DWORD start = GetTickCount(); GetTickCount() - start < ms; Sleep(50)) {
-    if (cond()) return true;
-  }
-  return cond();
-}
-
 void DoAction(const wchar_t* rd) {
   BSTR b = SysAllocString(rd), r = nullptr;
   g_session->DoAction(b, &r);
@@ -109,23 +100,9 @@ bool StartStandIn(const std::string& args, const std::string& log, const char* u
   return WaitUntil(15000, [&] { return !Line(log, up).empty(); });
 }
 
-// A command of the prefix, its output discarded.
-void Run(const std::string& cmd) {
-  SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
-  HANDLE null = CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &sa, OPEN_EXISTING, 0, nullptr);
-  STARTUPINFOA si{};
-  si.cb = sizeof si;
-  si.dwFlags = STARTF_USESTDHANDLES;
-  si.hStdOutput = si.hStdError = null;
-  PROCESS_INFORMATION pi{};
-  std::string line = cmd;
-  if (CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
-    WaitForSingleObject(pi.hProcess, 30000);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-  }
-  CloseHandle(null);
-}
+// The accounting application's installation key, in one registry view.
+const wchar_t kLedraKey[] = L"SOFTWARE\\Kestrin\\Ledra Client\\System";
+void DeleteLedraKey(REGSAM view) { RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kLedraKey, view, 0); }
 
 // Another program's window, on a thread of its own, that counts the keys it
 // gets: one titled "Search", or one that takes the front while a pop runs,
@@ -267,19 +244,9 @@ int main(int argc, char** argv) {
   g_dir = argv[1];
   CoInitialize(nullptr);
   g_session = CreateSession();
-  if (!g_session) {
-    std::printf("FAIL create\n");
-    return 1;
-  }
-  const std::string kKey = "\"HKLM\\SOFTWARE\\Kestrin\\Ledra Client\\System\"";
-  Run("reg delete " + kKey + " /f /reg:32");
-  Run("reg delete " + kKey + " /f /reg:64");
-  WNDCLASSA host{};
-  host.lpfnWndProc = HostProc;
-  host.hInstance = GetModuleHandleA(nullptr);
-  host.lpszClassName = "Host";
-  RegisterClassA(&host);
-  g_host = CreateWindowExA(0, "Host", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, host.hInstance, nullptr);
+  DeleteLedraKey(KEY_WOW64_32KEY);
+  DeleteLedraKey(KEY_WOW64_64KEY);
+  g_host = HostWindow(HostProc);
   EndStandIns();
   // A first run of the stand-in, so that the cases do not pay for a cold
   // start inside the plug-in's time-outs.
@@ -371,8 +338,11 @@ int main(int argc, char** argv) {
 
   // The 32-bit application's installation writes "PathToLedra" into the
   // 32-bit view; here as an expandable value, in quotes.
-  Run("reg delete " + kKey + " /f /reg:32");
-  Run("reg add " + kKey + " /v PathToLedra /t REG_EXPAND_SZ /d \"\\\"%LEDRA_STANDIN%\\\"\" /f /reg:32");
+  HKEY key = nullptr;
+  RegCreateKeyExW(HKEY_LOCAL_MACHINE, kLedraKey, 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_32KEY, nullptr, &key, nullptr);
+  const wchar_t quoted[] = L"\"%LEDRA_STANDIN%\"";
+  RegSetValueExW(key, L"PathToLedra", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(quoted), sizeof quoted);
+  RegCloseKey(key);
   SetEnvironmentVariableA("LEDRA_STANDIN", g_dir.c_str());
 
   // Its program runs but shows no main window yet: no second copy.
@@ -398,7 +368,7 @@ int main(int argc, char** argv) {
   Expect("not running: nothing typed", started && all.find("\nkey ") == std::string::npos &&
                                            Received(own_log).empty(), all);
   EndStandIns();
-  Run("reg delete " + kKey + " /f /reg:32");
+  DeleteLedraKey(KEY_WOW64_32KEY);
 
   g_session->Release();
   CoUninitialize();
