@@ -41,16 +41,6 @@ class FakeDesktop : public Desktop, public Keyboard, public Programs, public Mes
     (parent ? windows_[parent].children : top_).push_back(w);
     return w;
   }
-  void Remove(Window w) {
-    if (foreground == w) {  // the front passes to the window's top-level window
-      Window top = w;
-      while (windows_[top].parent) top = windows_[top].parent;
-      foreground = top == w ? 0 : top;
-    }
-    std::vector<Window>& level = windows_[w].parent ? windows_[windows_[w].parent].children : top_;
-    level.erase(std::find(level.begin(), level.end(), w));
-    windows_.erase(w);
-  }
   void OnKeyUp(uint8_t vk, std::function<void()> act) { on_key_up_[vk] = std::move(act); }
   // An empty desktop again, where nobody has typed.
   void Reset() {
