@@ -120,7 +120,7 @@ class FakeDesktop : public Desktop, public Keyboard, public Programs, public Mes
     Record("start " + ToUtf8(program));
     return start_succeeds;
   }
-  bool Running(const Text&) override { return running; }
+  bool Running(const Text&) override { return false; }
 
   bool HasPending() const override { return false; }
   void DoEvents() override {
@@ -142,7 +142,6 @@ class FakeDesktop : public Desktop, public Keyboard, public Programs, public Mes
   bool refuse_foreground = false;
   uint32_t answer_ms = 0;         // how long a window takes to answer a message
   bool start_succeeds = true;
-  bool running = false;            // a process runs from the program file
   std::vector<std::string> events;
   std::vector<std::string> raw_keys;     // vk:scan:flags:extra of every key event
   std::map<uint32_t, Text> typed;        // the characters each process received

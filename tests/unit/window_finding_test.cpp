@@ -100,15 +100,10 @@ TEST_F(WindowFindingTest, WaitHandlesMessagesWhileWaiting) {
   EXPECT_LE(desk.longest_wait, 5u);
 }
 
-TEST_F(WindowFindingTest, WaitFindsALateWindowButNoneWhoseHandleIsNegativeAs32Bits) {
+// A window that comes late is the Wine stand-in's (its screens and search
+// window open after the keys); one whose handle is negative never counts.
+TEST_F(WindowFindingTest, WaitFindsNoWindowWhoseHandleIsNegativeAs32Bits) {
   desk.foreground = desk.Add("first", "Other");
-  Desktop::Window late = 0;
-  desk.on_wait = [&] {
-    if (!late && sys.clock.ticks >= 300) late = desk.Add("late", "Customer Search");
-  };
-  EXPECT_EQ(FindWindowWait(u"Search*", u"", 5, 0), late);
-  EXPECT_EQ(sys.clock.ticks, 300u);
-
   desk.next_handle = 0x80000010u;
   desk.Add("negative", "Stock");
   sys.clock.ticks = 0;
