@@ -41,16 +41,6 @@ class FakeDesktop : public Desktop, public Keyboard, public Programs, public Mes
     (parent ? windows_[parent].children : top_).push_back(w);
     return w;
   }
-  void Remove(Window w) {
-    if (foreground == w) {  // the front passes to the window's top-level window
-      Window top = w;
-      while (windows_[top].parent) top = windows_[top].parent;
-      foreground = top == w ? 0 : top;
-    }
-    std::vector<Window>& level = windows_[w].parent ? windows_[windows_[w].parent].children : top_;
-    level.erase(std::find(level.begin(), level.end(), w));
-    windows_.erase(w);
-  }
   void OnKeyUp(uint8_t vk, std::function<void()> act) { on_key_up_[vk] = std::move(act); }
   // An empty desktop again, where nobody has typed.
   void Reset() {
@@ -64,16 +54,6 @@ class FakeDesktop : public Desktop, public Keyboard, public Programs, public Mes
     foreground = 0;
     refuse_foreground = false;
   }
-  // The virtual keys pressed, as characters, in order.
-  std::string KeyDowns() const {
-    std::string s;
-    for (const std::string& e : events) {
-      bool down = e.compare(0, 4, "key ") == 0 && e.compare(e.size() - 5, 5, " down") == 0;
-      if (down) s += static_cast<char>(std::stoi(e.substr(4)));
-    }
-    return s;
-  }
-
   Window ForegroundWindow() override { return foreground; }
   Window GetWindow(Window w, uint32_t cmd) override {
     auto it = windows_.find(w);
@@ -140,7 +120,7 @@ class FakeDesktop : public Desktop, public Keyboard, public Programs, public Mes
     Record("start " + ToUtf8(program));
     return start_succeeds;
   }
-  bool Running(const Text&) override { return running; }
+  bool Running(const Text&) override { return false; }
 
   bool HasPending() const override { return false; }
   void DoEvents() override {
@@ -162,7 +142,6 @@ class FakeDesktop : public Desktop, public Keyboard, public Programs, public Mes
   bool refuse_foreground = false;
   uint32_t answer_ms = 0;         // how long a window takes to answer a message
   bool start_succeeds = true;
-  bool running = false;            // a process runs from the program file
   std::vector<std::string> events;
   std::vector<std::string> raw_keys;     // vk:scan:flags:extra of every key event
   std::map<uint32_t, Text> typed;        // the characters each process received

@@ -1,4 +1,6 @@
-// The key events SendDosKeys sends: codes, escapes and the modifiers' order.
+// The key events SendDosKeys sends: scan codes, escapes and the modifiers'
+// order. That the menu keys, Alt+G and Ctrl+F open what they should is the
+// Wine stand-in's to check.
 #include <gtest/gtest.h>
 
 #include "screenpop/keys.h"
@@ -25,17 +27,13 @@ TEST_F(KeysTest, EventsOfEachToken) {
   };
   const Case cases[] = {
       {u"", false, false, false, {}},
-      {u"p", false, false, false, {Down(80, 113), Up(80, 113)}},
       {u"P", false, false, false, {kShiftDown, Down(80, 81), kShiftUp, Up(80, 81)}},
       {u"{13}", false, false, false, {Down(13, 113), Up(13, 113)}},
       {u"{13", false, false, false, {Down(13, 113), Up(13, 113)}},
       {u"\\f/", false, false, false, {kAltDown, Down(70, 103), Up(70, 103), kAltUp}},
       {u"a\\", false, false, false, {Down(65, 98), Up(65, 98), kAltDown, kAltUp}},  // Alt never left down
-      {u"f", true, false, false, {kCtrlDown, Down(70, 103), kCtrlUp, Up(70, 103)}},
-      {u"g", false, false, true, {kAltDown, Down(71, 104), kAltUp, Up(71, 104)}},
       {u"{8}", true, true, true, {kShiftDown, kCtrlDown, kAltDown, Down(8, 108), kAltUp, kShiftUp, kCtrlUp, Up(8, 108)}},
       {u"~", false, false, false, {kShiftDown, Down(255, 127), kShiftUp, Up(255, 127)}},
-      {u"\r", false, false, false, {Down(13, 14), Up(13, 14)}},
   };
   for (const Case& c : cases) {
     FakeDesktop desk(sys);

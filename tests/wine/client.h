@@ -1,6 +1,8 @@
 // What the Windows test clients share: checks that count their failures,
-// BSTR answers and arguments, a Session made as a host makes it, and the
-// plug-in's own DllCanUnloadNow.
+// BSTR answers and arguments, a Session made as a host makes it, a window
+// for the host's messages, bounded waits, a Configure whose dialog a user
+// closes, time limits scaled to the machine, and the plug-in's own
+// DllCanUnloadNow.
 #pragma once
 
 #include <windows.h>
@@ -8,6 +10,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 
@@ -47,20 +50,24 @@ inline std::wstring Wide(const char* s) {
   return w;
 }
 
-// A new Session by its ProgID; nullptr when it cannot be made.
+// A new Session by its ProgID; the test ends when none can be made.
 template <class Interface = _Session>
 Interface* CreateSession(REFIID iid = IID__Session) {
   CLSID clsid;
   void* s = nullptr;
   if (FAILED(CLSIDFromProgID(L"plgLedraII.Session", &clsid)) ||
-      FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, &s)))
-    return nullptr;
+      FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, &s))) {
+    std::printf("FAIL create by ProgID\n");
+    std::exit(1);
+  }
   return static_cast<Interface*>(s);
 }
 
 // Initializes the Session with data_rd (and no user record) and loads it;
-// answers what Load answered.
+// answers what Load answered. A data source an earlier run registered
+// would keep its own folder, so it goes first.
 inline std::wstring InitializeAndLoad(_Session* s, const std::wstring& data_rd) {
+  RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\ODBC\\ODBC.INI\\Ledra II SP1");
   Bstr data(data_rd), user(L"");
   BSTR r = nullptr;
   IDispatch* cb = nullptr;
@@ -70,6 +77,59 @@ inline std::wstring InitializeAndLoad(_Session* s, const std::wstring& data_rd) 
   s->Load(&user.b, &r);
   return Take(r);
 }
+
+// A hidden window of this thread, whose messages proc handles.
+inline HWND HostWindow(WNDPROC proc) {
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = proc;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = L"TestHost";
+  RegisterClassW(&wc);
+  return CreateWindowExW(0, L"TestHost", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, wc.hInstance, nullptr);
+}
+
+// Polls until cond holds or ms pass; answers whether it holds.
+template <class F>
+bool WaitUntil(DWORD ms, F cond) {
+  for (DWORD start = GetTickCount(); GetTickCount() - start < ms; Sleep(50)) {
+    if (cond()) return true;
+  }
+  return cond();
+}
+
+// Configure shows a modal dialog. For hosts that test only its answer, a
+// second thread closes the dialog by its title bar, as a user who changes
+// nothing does.
+inline DWORD WINAPI CloseDialogWhenShown(void*) {
+  HWND h = nullptr;
+  return WaitUntil(10000, [&] {
+    for (const wchar_t* caption : {L"LedraII Configuration", L"Kestrin Action Configuration"}) {
+      if ((h = FindWindowW(nullptr, caption)) && IsWindowVisible(h)) return true;
+    }
+    return false;
+  }) && PostMessageW(h, WM_CLOSE, 0, 0) ? 0 : 1;
+}
+template <class F>
+auto WithDialogClosed(F call) {
+  HANDLE t = CreateThread(nullptr, 0, CloseDialogWhenShown, nullptr, 0, nullptr);
+  auto r = call();
+  WaitForSingleObject(t, 15000);
+  CloseHandle(t);
+  return r;
+}
+
+// How many times slower this run's machine runs code than the machines the
+// tests' time limits were set on. 1 natively; the test VM measures it at the
+// start of its run (a fixed calibration loop timed on the host and in the
+// guest) and passes it as LEDRA_SPEED_FACTOR. A limit on how long code takes
+// is multiplied by it, never switched off.
+inline double SpeedFactor() {
+  char text[32] = {0};
+  if (GetEnvironmentVariableA("LEDRA_SPEED_FACTOR", text, sizeof text) == 0) return 1.0;
+  double f = std::strtod(text, nullptr);
+  return f > 1.0 ? f : 1.0;
+}
+inline DWORD ScaledMs(DWORD ms) { return static_cast<DWORD>(ms * SpeedFactor() + 0.5); }
 
 // The loaded plug-in's DllCanUnloadNow: S_OK once nothing holds it.
 inline HRESULT CanUnloadNow() {

@@ -25,9 +25,7 @@ std::wstring Call(F&& f) {
   BSTR r = nullptr;
   f(&r);
   ++g_calls;
-  std::wstring answer = r ? std::wstring(r, SysStringLen(r)) : std::wstring();
-  SysFreeString(r);
-  return answer;
+  return Take(r);
 }
 
 // Wine answers GetProcessHandleCount with 0 and PrivateUsage with the swap
@@ -142,24 +140,14 @@ int main(int argc, char** argv) {
   if (argc < 2) return 2;
   CoInitialize(nullptr);
   _Session* s = CreateSession();
-  if (!s) {
-    std::printf("FAIL create\n");
-    return 1;
-  }
   const std::string folder = argv[1];
-  RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\ODBC\\ODBC.INI\\Ledra II SP1");
-  BSTR data = SysAllocString((L"{DBFile=" + Wide(folder.c_str()) + L"\\a_sname.dbf}").c_str());
-  BSTR empty = SysAllocString(L"");
-  BSTR tel = SysAllocString(L"{Tel=01234 567890}");
-  BSTR absent = SysAllocString(L"{Tel=09876 543210}");
-  BSTR words = SysAllocString(L"{Text=harr}{MaxFind=10}");
-  IDispatch* cb = nullptr;
-  int failures = 0;
+  Bstr empty(L""), tel(L"{Tel=01234 567890}"), absent(L"{Tel=09876 543210}"), words(L"{Text=harr}{MaxFind=10}");
+  // Failures inside the rounds are counted, and only the first ten printed.
   auto expect = [&](bool ok, const char* what, const std::wstring& answer) {
-    if (!ok && failures++ < 10) std::printf("FAIL %s: [%ls]\n", what, answer.c_str());
+    if (!ok && g_failures++ < 10) std::printf("FAIL %s: [%ls]\n", what, answer.c_str());
   };
-  Call([&](BSTR* r) { return s->Initialize(&data, &empty, &cb, r); });
-  expect(Call([&](BSTR* r) { return s->Load(&empty, r); }) == L"{Result=Success}", "Load", L"");
+  expect(InitializeAndLoad(s, L"{DBFile=" + Wide(folder.c_str()) + L"\\a_sname.dbf}") == L"{Result=Success}", "Load",
+         L"");
 
   int full = 0;  // the records of a full walk, both tables
   // A walk: its records, whether it reached the end; `stop` records at most.
@@ -175,16 +163,16 @@ int main(int argc, char** argv) {
     return records;
   };
   auto round = [&](int n) {
-    std::wstring a = Call([&](BSTR* r) { return s->FindContact(tel, r); });
+    std::wstring a = Call([&](BSTR* r) { return s->FindContact(tel.b, r); });
     expect(a.find(L"{Id(S8)=pnACME01}") != std::wstring::npos, "FindContact", a);
-    a = Call([&](BSTR* r) { return s->FindContact(absent, r); });
+    a = Call([&](BSTR* r) { return s->FindContact(absent.b, r); });
     expect(a.find(L"{Reason(S6)=NoFind}") != std::wstring::npos, "FindContact of an absent number", a);
-    a = Call([&](BSTR* r) { return s->FindList(words, r); });
+    a = Call([&](BSTR* r) { return s->FindList(words.b, r); });
     expect(a.find(L"{Result(S7)=Success}") != std::wstring::npos, "FindList", a);
     walk(25, n % 2 == 0);  // left unfinished every other round
     if (n % 3 == 0) {
       Call([&](BSTR* r) { return s->Unload(r); });
-      a = Call([&](BSTR* r) { return s->Load(&empty, r); });
+      a = Call([&](BSTR* r) { return s->Load(&empty.b, r); });
       expect(a == L"{Result=Success}", "Load after Unload", a);
     }
     if (n % 10 == 0) {
@@ -207,30 +195,18 @@ int main(int argc, char** argv) {
   Print("before", before);
   Print("middle", middle);
   Print("after", after);
-  if (!after.Handles() || !after.Bytes()) {
-    std::printf("FAIL no figures to judge by\n");
-    ++failures;
-  }
-  if (after.Handles() > before.Handles() + 2) {
-    std::printf("FAIL the handle count grew by %ld\n", static_cast<long>(after.Handles()) - before.Handles());
-    ++failures;
-  }
   const long long grown = static_cast<long long>(after.Bytes()) - static_cast<long long>(before.Bytes());
-  if (grown > 256 * 1024) {
-    std::printf("FAIL private bytes grew by %lld\n", grown);
-    ++failures;
-  }
+  Expect("figures to judge by", after.Handles() && after.Bytes());
+  Expect("the handle count stays within 2", after.Handles() <= before.Handles() + 2,
+         std::to_wstring(static_cast<long>(after.Handles()) - static_cast<long>(before.Handles())));
+  Expect("private bytes grow by 256 KB at most", grown <= 256 * 1024, std::to_wstring(grown));
 
   // A walk left unfinished holds no file: the other program gets the
   // supplier table for itself, and the walk then goes on to its end.
   walk(2, false);
   int other = RunOther(folder + "\\a_pname.dbf");
-  if (other != 0) {
-    std::printf("FAIL another program could not open the supplier table exclusively during a walk (%d)\n", other);
-    ++failures;
-  } else {
-    std::printf("ok   another program opened the supplier table exclusively and renamed it during a walk\n");
-  }
+  Expect("another program opens the supplier table exclusively and renames it during a walk", other == 0,
+         std::to_wstring(other));
   int rest = 0;
   for (;;) {
     std::wstring a = Call([&](BSTR* r) { return s->CacheRecord(r); });
@@ -239,13 +215,8 @@ int main(int argc, char** argv) {
   }
   expect(rest == full - 2, "the rest of the walk", std::to_wstring(rest) + L" records");
 
-  SysFreeString(data);
-  SysFreeString(empty);
-  SysFreeString(tel);
-  SysFreeString(absent);
-  SysFreeString(words);
   s->Release();
   CoUninitialize();
-  if (!failures) std::printf("ok   handles and private bytes stayed flat\n");
-  return failures ? 1 : 0;
+  if (!g_failures) std::printf("ok   handles and private bytes stayed flat\n");
+  return Finish();
 }

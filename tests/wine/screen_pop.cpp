@@ -18,10 +18,7 @@ namespace {
 std::string g_dir;
 _Session* g_session = nullptr;
 
-void Expect(const std::string& what, bool ok, const std::string& got = "") {
-  std::printf(ok ? "ok   %s\n" : "FAIL %s [%s]\n", what.c_str(), got.c_str());
-  if (!ok) ++g_failures;
-}
+void Expect(const std::string& what, bool ok, const std::string& got = "") { ::Expect(what.c_str(), ok, Wide(got.c_str())); }
 
 // The lines the stand-in wrote after it was up, leaving out the raw keys.
 std::vector<std::string> Received(const std::string& log) {
@@ -66,15 +63,6 @@ std::string Join(const std::vector<std::string>& v) {
   return s;
 }
 
-// Polls until cond holds or ms pass.
-template <class F>
-bool WaitUntil(DWORD ms, F cond) {
-  for (DWORD start = GetTickCount(); GetTickCount() - start < ms; Sleep(50)) {
-    if (cond()) return true;
-  }
-  return cond();
-}
-
 void DoAction(const wchar_t* rd) {
   BSTR b = SysAllocString(rd), r = nullptr;
   g_session->DoAction(b, &r);
@@ -112,23 +100,9 @@ bool StartStandIn(const std::string& args, const std::string& log, const char* u
   return WaitUntil(15000, [&] { return !Line(log, up).empty(); });
 }
 
-// A command of the prefix, its output discarded.
-void Run(const std::string& cmd) {
-  SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
-  HANDLE null = CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &sa, OPEN_EXISTING, 0, nullptr);
-  STARTUPINFOA si{};
-  si.cb = sizeof si;
-  si.dwFlags = STARTF_USESTDHANDLES;
-  si.hStdOutput = si.hStdError = null;
-  PROCESS_INFORMATION pi{};
-  std::string line = cmd;
-  if (CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
-    WaitForSingleObject(pi.hProcess, 30000);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-  }
-  CloseHandle(null);
-}
+// The accounting application's installation key, in one registry view.
+const wchar_t kLedraKey[] = L"SOFTWARE\\Kestrin\\Ledra Client\\System";
+void DeleteLedraKey(REGSAM view) { RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kLedraKey, view, 0); }
 
 // Another program's window, on a thread of its own, that counts the keys it
 // gets: one titled "Search", or one that takes the front while a pop runs,
@@ -196,7 +170,7 @@ DWORD WINAPI RunIntruder(void*) {
 struct Case {
   const char* what;
   const char* args;  // the stand-in's state before the action
-  const wchar_t* rd;
+  std::vector<const wchar_t*> rds;  // the actions, in turn
   std::vector<std::string> expected;
   Intruder::Kind intruder = Intruder::None;
 };
@@ -213,7 +187,7 @@ void Check(const Case& c, int n) {
   if (c.intruder == Intruder::Decoy) WaitUntil(5000, [&] { return intruder.window != nullptr; });
   int refused = Logged("this one is refused");
   DWORD start = GetTickCount();
-  DoAction(c.rd);
+  for (const wchar_t* rd : c.rds) DoAction(rd);
   std::printf("     (%s: DoAction took %lu ms)\n", c.what, static_cast<unsigned long>(GetTickCount() - start));
   // The keys are handled after DoAction returns: wait for the last line
   // expected, then a little for anything unexpected after it.
@@ -270,47 +244,44 @@ int main(int argc, char** argv) {
   g_dir = argv[1];
   CoInitialize(nullptr);
   g_session = CreateSession();
-  if (!g_session) {
-    std::printf("FAIL create\n");
-    return 1;
-  }
-  const std::string kKey = "\"HKLM\\SOFTWARE\\Kestrin\\Ledra Client\\System\"";
-  Run("reg delete " + kKey + " /f /reg:32");
-  Run("reg delete " + kKey + " /f /reg:64");
-  WNDCLASSA host{};
-  host.lpfnWndProc = HostProc;
-  host.hInstance = GetModuleHandleA(nullptr);
-  host.lpszClassName = "Host";
-  RegisterClassA(&host);
-  g_host = CreateWindowExA(0, "Host", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, host.hInstance, nullptr);
+  DeleteLedraKey(KEY_WOW64_32KEY);
+  DeleteLedraKey(KEY_WOW64_64KEY);
+  g_host = HostWindow(HostProc);
   EndStandIns();
   // A first run of the stand-in, so that the cases do not pay for a cold
   // start inside the plug-in's time-outs.
   StartStandIn("--open Customer --search", g_dir + "\\warm.log");
   EndStandIns();
 
+  const std::vector<std::string> kCustomer{"open Customer", "search opened on Customer", "search Customer: CUST01"};
+  const std::vector<std::string> kSupplier{"open Supplier", "search opened on Supplier", "search Supplier: SUP01"};
   const Case cases[] = {
-      {"show contact, customer", "", L"{Id=snCUST01}{Action=Show contact}",
-       {"open Customer", "search opened on Customer", "search Customer: CUST01"}},
-      {"show contact, supplier", "", L"{Id=pnSUP01}{Action=Show contact}",
-       {"open Supplier", "search opened on Supplier", "search Supplier: SUP01"}},
-      {"order processing", "", L"{Id=snCUST01}{Action=Order processing}",
+      {"show contact, customer", "", {L"{Id=snCUST01}{Action=Show contact}"}, kCustomer},
+      {"sales processing, customer", "", {L"{Id=snCUST01}{Action=Sales Processing}"}, kCustomer},
+      {"show contact, supplier, the name without its blank", "", {L"{Id=PnSUP01}{Action=SHOWCONTACT}"}, kSupplier},
+      {"purchase orders, supplier", "", {L"{Id=PNSUP01}{Action=purchase orders}"}, kSupplier},
+      {"order processing", "", {L"{Id=snCUST01}{Action=order processing}"},
        {"open SOP Processing", "search opened on SOP Processing", "search SOP Processing: CUST01"}},
-      {"stock processing, screen closed: only opened", "", L"{Id=snCUST01}{Action=Stock processing}", {"open Stock"}},
-      {"stock processing, screen open", "--open Stock", L"{Id=snCUST01}{Action=Stock processing}",
+      {"stock processing, screen closed: only opened", "", {L"{Id=snCUST01}{Action=Stock processing}"}, {"open Stock"}},
+      {"stock processing, screen open", "--open Stock", {L"{Id=snCUST01}{Action=Stock processing}"},
        {"search opened on Stock", "search Stock: CUST01"}},
-      {"order processing for a supplier does nothing", "", L"{Id=pnSUP01}{Action=Order processing}", {}},
-      {"a search window left open is closed first", "--open Customer --search", L"{Id=snCUST01}{Action=Show contact}",
+      {"an id without an account: the search is left empty", "", {L"{Id=s}{Action=Show contact}"},
+       {"open Customer", "search opened on Customer", "search Customer: "}},
+      {"no pop: a customer's purchase orders, a supplier's sales, orders or stock, no action, another action", "",
+       {L"{Id=snCUST01}{Action=Purchase orders}", L"{Id=pnSUP01}{Action=Sales processing}",
+        L"{Id=pnSUP01}{Action=Order processing}", L"{Id=pNSUP01}{Action=Stock processing}", L"{Id=snCUST01}",
+        L"{Id=snCUST01}{Action=Delete}"},
+       {}},
+      {"a search window left open is closed first", "--open Customer --search", {L"{Id=snCUST01}{Action=Show contact}"},
        {"search closed", "search opened on Customer", "search Customer: CUST01"}},
-      {"an account code is typed as it stands", "", L"{Id(S16)=snAB/12{91}X\\Y@\u00e9}{Action=Show contact}",
+      {"an account code is typed as it stands", "", {L"{Id(S16)=snAB/12{91}X\\Y@\u00e9}{Action=Show contact}"},
        {"open Customer", "search opened on Customer", "search Customer: AB/12{91}X\\Y@\xe9"}},
       {"no workspace: another program's Search window is left alone", "--flat",
-       L"{Id=snCUST01}{Action=Show contact}",
-       {"open Customer", "search opened on Customer", "search Customer: CUST01"}, Intruder::Decoy},
-      {"another window takes the front during the pop", "", L"{Id=snCUST01}{Action=Show contact}",
-       {"open Customer", "search opened on Customer", "search Customer: CUST01"}, Intruder::Thief},
-      {"a second action during the pop is refused", "", L"{Id=snCUST01}{Action=Show contact}",
-       {"open Customer", "search opened on Customer", "search Customer: CUST01"}, Intruder::HostCall},
+       {L"{Id=snCUST01}{Action=Show contact}"}, kCustomer, Intruder::Decoy},
+      {"another window takes the front during the pop", "", {L"{Id=snCUST01}{Action=Show contact}"}, kCustomer,
+       Intruder::Thief},
+      {"a second action during the pop is refused", "", {L"{Id=snCUST01}{Action=Show contact}"}, kCustomer,
+       Intruder::HostCall},
   };
   int n = 0;
   for (const Case& c : cases) Check(c, ++n);
@@ -367,8 +338,11 @@ int main(int argc, char** argv) {
 
   // The 32-bit application's installation writes "PathToLedra" into the
   // 32-bit view; here as an expandable value, in quotes.
-  Run("reg delete " + kKey + " /f /reg:32");
-  Run("reg add " + kKey + " /v PathToLedra /t REG_EXPAND_SZ /d \"\\\"%LEDRA_STANDIN%\\\"\" /f /reg:32");
+  HKEY key = nullptr;
+  RegCreateKeyExW(HKEY_LOCAL_MACHINE, kLedraKey, 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_32KEY, nullptr, &key, nullptr);
+  const wchar_t quoted[] = L"\"%LEDRA_STANDIN%\"";
+  RegSetValueExW(key, L"PathToLedra", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(quoted), sizeof quoted);
+  RegCloseKey(key);
   SetEnvironmentVariableA("LEDRA_STANDIN", g_dir.c_str());
 
   // Its program runs but shows no main window yet: no second copy.
@@ -394,7 +368,7 @@ int main(int argc, char** argv) {
   Expect("not running: nothing typed", started && all.find("\nkey ") == std::string::npos &&
                                            Received(own_log).empty(), all);
   EndStandIns();
-  Run("reg delete " + kKey + " /f /reg:32");
+  DeleteLedraKey(KEY_WOW64_32KEY);
 
   g_session->Release();
   CoUninitialize();

@@ -4,7 +4,6 @@
 // that closes its line would: the running call keeps its object, answers,
 // and the object goes when the call is over.
 #include "client.h"
-#include "speed_factor.h"
 
 namespace {
 
@@ -34,17 +33,8 @@ LRESULT CALLBACK Proc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
 int main(int argc, char** argv) {
   if (argc < 2) return 2;
   CoInitialize(nullptr);
-  WNDCLASSW wc{};
-  wc.lpfnWndProc = Proc;
-  wc.hInstance = GetModuleHandleW(nullptr);
-  wc.lpszClassName = L"HostWindow";
-  RegisterClassW(&wc);
-  HWND host = CreateWindowExW(0, L"HostWindow", L"host", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, wc.hInstance, nullptr);
-
+  HWND host = HostWindow(Proc);
   g_session = CreateSession();
-  if (!Expect("create", g_session != nullptr)) return 1;
-  // A data source left by an earlier run would keep its own folder.
-  RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\ODBC\\ODBC.INI\\Ledra II SP1");
   InitializeAndLoad(g_session, L"{DBFile=" + Wide(argv[1]) + L"\\a_sname.dbf}");
   BSTR r = nullptr;
 
