@@ -61,8 +61,9 @@ TEST_F(CacheTest, TheWalkFollowsTheTableSwitchesAndTheCalls) {
       {"a new Session is at the end", u"", 0, "RR", {kEnd, kEnd}, {kNotSet, kNotSet}},
       {"Start loads; End stops the walk until the next Start", u"", 0, "SRERRSR", {kStart, p1, "", "", "", kStart, p1}, {}},
       {"Start during a walk begins again", u"", 0, "SRRRRSRR", {kStart, p1, p2, kSwitch, c1, kStart, p1, p2}, {}},
-      {"Load during the walk ends the current table", u"", 0, "SRLRR", {kStart, p1, loaded, kSwitch, c1}, {}},
-      {"without a connection both tables are empty", u"", 1, "SRRR", {kStartFailure, kSwitch, kEnd, kEnd}, {}},
+      {"Load during the walk ends the current table", u"", 0, "SRLRR", {kStart, p1, loaded, kSwitch, c1}, {kNotSet}},
+      {"without a connection both tables are empty", u"", 1, "SRRR", {kStartFailure, kSwitch, kEnd, kEnd},
+       {"Path not found @ plgLedraII.Load", kNotSet, kNotSet, kNotSet, kNotSet, kNotSet}},
       {"no supplier table", u"", 2, "SRRR", {kStartFailure, kSwitch, c1, kEnd},
        {"File 'a_pname.dbf' does not exist in C:\\Acc @ plgLedraII.CacheRecordReal", kNotSet}},
   };
