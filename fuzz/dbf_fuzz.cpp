@@ -67,9 +67,7 @@ Text ReadAll(InputFiles& files, const dbf::Query& query) {
 }  // namespace
 }  // namespace ledra::fuzz
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  using namespace ledra;
-  using namespace ledra::fuzz;
+LEDRA_FUZZ_TARGET {
   static InputFiles files;
   UsePlatform().files = &files;
   files.data = data;
@@ -91,5 +89,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } catch (const Failure&) {
     // Not a table: a clean failure is the answer.
   }
-  return 0;
 }

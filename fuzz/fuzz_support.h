@@ -33,3 +33,11 @@ inline Text TextOf(const uint8_t* data, size_t n) {
 }
 
 }  // namespace ledra::fuzz
+
+// The target's body, in ledra::fuzz, over the input data and size.
+#define LEDRA_FUZZ_TARGET                                                    \
+  namespace ledra::fuzz { void TestOne(const uint8_t* data, size_t size); } \
+  extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {  \
+    return ledra::fuzz::UsePlatform(), ledra::fuzz::TestOne(data, size), 0;  \
+  }                                                                          \
+  void ledra::fuzz::TestOne(const uint8_t* data, size_t size)

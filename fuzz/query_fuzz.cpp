@@ -4,16 +4,13 @@
 #include "dbf/query.h"
 #include "fuzz_support.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  using namespace ledra;
-  using namespace ledra::fuzz;
-  UsePlatform();
+LEDRA_FUZZ_TARGET {
   const Text sql = TextOf(data, size);
   dbf::Query q;
   try {
     q = dbf::ParseQuery(sql);
   } catch (const Failure&) {
-    return 0;
+    return;
   }
   if (q.table.empty()) Broken("a query without a table parsed", sql);
   Text again = u"select * from " + q.table;
@@ -30,5 +27,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (r.table != q.table || r.op != q.op || r.column != q.column || r.value != q.value) {
     Broken("a parsed query, written out, reads otherwise", again);
   }
-  return 0;
 }

@@ -81,13 +81,9 @@ void Check(const Text& request, const Text& answer) {
 }  // namespace
 }  // namespace ledra::fuzz
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  using namespace ledra;
-  using namespace ledra::fuzz;
-  UsePlatform();
+LEDRA_FUZZ_TARGET {
   Session& s = Fixture();
   const Text request = TextOf(data, size);
   Check(request, s.FindContact(request));
   Check(request, s.FindList(request));
-  return 0;
 }

@@ -37,14 +37,11 @@ bool PlainName(const Text& name) {
 }  // namespace
 }  // namespace ledra::fuzz
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  using namespace ledra;
-  using namespace ledra::fuzz;
-  UsePlatform();
+LEDRA_FUZZ_TARGET {
   const Text input = TextOf(data, size);
   const size_t a = input.find(u'\n');
   const size_t b = a == Text::npos ? Text::npos : input.find(u'\n', a + 1);
-  if (b == Text::npos) return 0;
+  if (b == Text::npos) return;
   const Text name = input.substr(0, a);
   const Text value = input.substr(a + 1, b - a - 1);
   Text record = input.substr(b + 1);
@@ -85,5 +82,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
     }
   }
-  return 0;
 }

@@ -14,7 +14,6 @@
 #include "base/text.h"
 #include "contacts/data_source.h"
 #include "dbf/dbf_connection.h"
-#include "fakes/dbf_writer.h"
 #include "fakes/fake_platform.h"
 #include "fakes/memory_files.h"
 

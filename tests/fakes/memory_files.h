@@ -1,7 +1,8 @@
-// A file system in memory for the table tests: files are shared byte
-// strings, so a test can append to or cut a file while a result set reads
-// it (the same file) or Put it anew (a replaced file), and the open handles
-// are counted so a test can see that nothing stays open.
+// A file system in memory for the table tests, which write their tables with
+// the tools' dBase writer: files are shared byte strings, so a test can
+// append to or cut a file while a result set reads it (the same file) or Put
+// it anew (a replaced file), and the open handles are counted so a test can
+// see that nothing stays open.
 #pragma once
 
 #include <algorithm>
@@ -16,8 +17,12 @@
 #include <vector>
 
 #include "base/platform.h"
+#include "tools/dbf_writer.h"
 
 namespace ledra::testing {
+
+using tool::DbfValue;
+using tool::DbfWriter;
 
 class MemoryFiles : public FileSystem {
  public:

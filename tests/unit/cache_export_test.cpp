@@ -37,119 +37,62 @@ class CacheTest : public testing::CompanyTest {
     Suppliers({kP1, kP2});
     Customers({kC1});
   }
-  void Init(Session& session, const Text& switches = u"") {
-    session.Initialize(u"{DBFile=C:\\Acc\\a_sname.dbf}" + switches, u"", nullptr);
-  }
-  // CacheStart, then `more` CacheRecord calls.
-  std::vector<std::string> Walk(Session& session, int more) {
-    std::vector<std::string> answers{U8(session.CacheStart())};
-    for (int i = 0; i < more; ++i) answers.push_back(U8(session.CacheRecord()));
-    return answers;
-  }
 };
 
-TEST_F(CacheTest, WalkFollowsTheTableSwitches) {
+// Calls in turn on a new Session: S CacheStart, R CacheRecord, E CacheEnd, L Load.
+TEST_F(CacheTest, TheWalkFollowsTheTableSwitchesAndTheCalls) {
   struct Row {
     const char* name;
     const char16_t* switches;
+    int tables;  // 0: both, 1: the open fails, 2: no supplier table
+    const char* calls;
     std::vector<std::string> answers;
-    size_t unset_reads;  // logged reads of the end-of-data flag without a result set
+    std::vector<std::string> failures;
   };
+  const std::string p1 = Record(u"pn", kP1), p2 = Record(u"pn", kP2), c1 = Record(u"sn", kC1), loaded = "{Result=Success}";
   const Row rows[] = {
-      {"both tables",
-       u"",
-       {kStart, Record(u"pn", kP1), Record(u"pn", kP2), kSwitch, Record(u"sn", kC1), kEnd, kEnd},
-       1},
-      {"customers only",
-       u"{UseSuppliers(N1)=0}",
-       {kStartFailure, kSwitch, Record(u"sn", kC1), kEnd, kEnd, kEnd, kEnd},
-       4},
-      {"suppliers only",
-       u"{UseCustomers(N1)=0}",
-       {kStart, Record(u"pn", kP1), Record(u"pn", kP2), kSwitch, kEnd, kEnd, kEnd},
-       3},
-      {"neither", u"{UseSuppliers(N1)=0}{UseCustomers(N1)=0}", {kStartFailure, kSwitch, kEnd, kEnd, kEnd, kEnd, kEnd}, 6},
+      {"both tables", u"", 0, "LSRRRRRR", {loaded, kStart, p1, p2, kSwitch, c1, kEnd, kEnd}, {kNotSet}},
+      {"customers only", u"{UseSuppliers(N1)=0}", 0, "LSRRRRRR",
+       {loaded, kStartFailure, kSwitch, c1, kEnd, kEnd, kEnd, kEnd}, std::vector<std::string>(4, kNotSet)},
+      {"suppliers only", u"{UseCustomers(N1)=0}", 0, "LSRRRRRR",
+       {loaded, kStart, p1, p2, kSwitch, kEnd, kEnd, kEnd}, std::vector<std::string>(3, kNotSet)},
+      {"neither", u"{UseSuppliers(N1)=0}{UseCustomers(N1)=0}", 0, "LSRRRRRR",
+       {loaded, kStartFailure, kSwitch, kEnd, kEnd, kEnd, kEnd, kEnd}, std::vector<std::string>(6, kNotSet)},
+      {"a new Session is at the end", u"", 0, "RR", {kEnd, kEnd}, {kNotSet, kNotSet}},
+      {"Start loads; End stops the walk until the next Start", u"", 0, "SRERRSR", {kStart, p1, "", "", "", kStart, p1}, {}},
+      {"Start during a walk begins again", u"", 0, "SRRRRSRR", {kStart, p1, p2, kSwitch, c1, kStart, p1, p2}, {}},
+      {"Load during the walk ends the current table", u"", 0, "SRLRR", {kStart, p1, loaded, kSwitch, c1}, {kNotSet}},
+      {"without a connection both tables are empty", u"", 1, "SRRR", {kStartFailure, kSwitch, kEnd, kEnd},
+       {"Path not found @ plgLedraII.Load", kNotSet, kNotSet, kNotSet, kNotSet, kNotSet}},
+      {"no supplier table", u"", 2, "SRRR", {kStartFailure, kSwitch, c1, kEnd},
+       {"File 'a_pname.dbf' does not exist in C:\\Acc @ plgLedraII.CacheRecordReal", kNotSet}},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
-    Session s;
-    Init(s, r.switches);
-    s.Load(u"");
     sys.log.lines.clear();
-    EXPECT_EQ(Walk(s, 6), r.answers);
-    EXPECT_EQ(sys.Failures(), std::vector<std::string>(r.unset_reads, kNotSet));
-    // At its end the walk holds no result set.
-    EXPECT_EQ(folders.live, 0);
+    SetUp();
+    if (r.tables == 1) folders.before_open = [](const Text&) { Raise(76, u"Path not found"); };
+    if (r.tables == 2) files.Remove(u"C:\\Acc/a_pname.dbf");
+    Session s;
+    s.Initialize(u"{DBFile=C:\\Acc\\a_sname.dbf}" + Text(r.switches), u"", nullptr);
+    std::vector<std::string> answers;
+    for (const char* call = r.calls; *call; ++call) {
+      answers.push_back(U8(*call == 'S' ? s.CacheStart() : *call == 'R' ? s.CacheRecord()
+                           : *call == 'E' ? s.CacheEnd() : s.Load(u"")));
+      if (*call == 'E') EXPECT_EQ(folders.live, 0);
+    }
+    EXPECT_EQ(answers, r.answers);
+    EXPECT_EQ(sys.Failures(), r.failures);
+    EXPECT_EQ(s.load_failed(), r.tables == 1);
+    if (r.answers.back() == kEnd) EXPECT_EQ(folders.live, 0);  // at its end the walk holds no result set
+    folders.before_open = nullptr;
   }
-}
-
-TEST_F(CacheTest, NewSessionWithoutStartIsAtTheEnd) {
-  Session s;
-  Init(s);
-  EXPECT_EQ(U8(s.CacheRecord()), kEnd);
-  EXPECT_EQ(U8(s.CacheRecord()), kEnd);
-  EXPECT_EQ(sys.Failures(), (std::vector<std::string>{kNotSet, kNotSet}));
-}
-
-TEST_F(CacheTest, EndStopsTheWalkUntilTheNextStart) {
-  Session s;
-  Init(s);
-  Walk(s, 1);
-  EXPECT_EQ(U8(s.CacheEnd()), "");
-  EXPECT_EQ(folders.live, 0);
-  EXPECT_EQ(U8(s.CacheRecord()), "");
-  EXPECT_EQ(U8(s.CacheRecord()), "");
-  EXPECT_EQ(Walk(s, 1), (std::vector<std::string>{kStart, Record(u"pn", kP1)}));
-}
-
-TEST_F(CacheTest, StartDuringAWalkBeginsAgainWithTheFirstSupplier) {
-  Session s;
-  Init(s);
-  Walk(s, 4);  // into the customers
-  EXPECT_EQ(Walk(s, 2), (std::vector<std::string>{kStart, Record(u"pn", kP1), Record(u"pn", kP2)}));
-}
-
-TEST_F(CacheTest, StartLoadsWhenNotConnected) {
-  Session s;
-  Init(s);
-  ASSERT_FALSE(s.connected());
-  EXPECT_EQ(U8(s.CacheStart()), kStart);
-  EXPECT_TRUE(s.connected());
-  EXPECT_FALSE(s.load_failed());
-}
-
-TEST_F(CacheTest, MissingSupplierTableGivesTheStartFailureThenTheCustomers) {
-  Put("sn", {kC1}, u"C:\\Other");
-  Session s;
-  s.Initialize(u"{DBFile=C:\\Other\\a_sname.dbf}", u"", nullptr);
-  EXPECT_EQ(Walk(s, 3), (std::vector<std::string>{kStartFailure, kSwitch, Record(u"sn", kC1), kEnd}));
-  EXPECT_EQ(sys.Failures(),
-            (std::vector<std::string>{
-                "File 'a_pname.dbf' does not exist in C:\\Other @ plgLedraII.CacheRecordReal",
-                kNotSet}));
-}
-
-TEST_F(CacheTest, WithoutConnectionBothTablesAreEmpty) {
-  folders.before_open = [](const Text&) { Raise(76, u"Path not found"); };
-  Session s;
-  Init(s);
-  EXPECT_EQ(Walk(s, 3), (std::vector<std::string>{kStartFailure, kSwitch, kEnd, kEnd}));
-  EXPECT_TRUE(s.load_failed());
-}
-
-TEST_F(CacheTest, LoadDuringTheWalkEndsTheCurrentTable) {
-  Session s;
-  Init(s);
-  Walk(s, 1);
-  s.Load(u"");
-  EXPECT_EQ(U8(s.CacheRecord()), kSwitch);
-  EXPECT_EQ(U8(s.CacheRecord()), Record(u"sn", kC1));
 }
 
 TEST_F(CacheTest, UnreadableRowGivesSuccessWithoutFields) {
   files.Put(u"C:\\Acc/a_pname.dbf", testing::ContactTable("pn", {kP1, kP2}, {"other"}));
   Session s;
-  Init(s);
+  s.Initialize(u"{DBFile=C:\\Acc\\a_sname.dbf}", u"", nullptr);
   s.CacheStart();
   sys.log.lines.clear();
   EXPECT_EQ(U8(s.CacheRecord()), "{Result(S7)=Success}");

@@ -16,8 +16,6 @@ struct Accepted {
   const char* value;
 };
 
-void PrintTo(const Accepted& c, std::ostream* os) { *os << '"' << c.sql << '"'; }
-
 class QueryAcceptedTest : public ::testing::TestWithParam<Accepted> {};
 
 TEST_P(QueryAcceptedTest, Parses) {
@@ -54,8 +52,6 @@ struct Rejected {
   const char* sql;
   const char* why;  // the part of the description that names the fault
 };
-
-void PrintTo(const Rejected& c, std::ostream* os) { *os << '"' << c.sql << '"'; }
 
 class QueryRejectedTest : public ::testing::TestWithParam<Rejected> {};
 

@@ -2,7 +2,7 @@
 // file handling and damaged files.
 #include "unit/dbf_test_support.h"
 
-#include "dbf/dbf_table.h"
+#include <functional>
 
 namespace ledra::testing {
 namespace {
@@ -20,8 +20,6 @@ struct FilterCase {
   const char* sql;
   Rows expected;  // sn_account of the rows returned
 };
-
-void PrintTo(const FilterCase& c, std::ostream* os) { *os << '"' << c.sql << '"'; }
 
 class DbfFilterTest : public DbfFolderTest, public ::testing::WithParamInterface<FilterCase> {};
 
@@ -111,32 +109,28 @@ TEST_F(DbfFolderTest, FailuresOfQueries) {
   }
 }
 
-TEST_F(DbfFolderTest, NamesMatchWithoutRegardToCase) {
-  Put("A_SName.DBF", Customers().Row({"A1", "Alpha", "1", "1"}).Build());
-  Put("other.dbf", Customers().Row({"O1", "Other", "1", "1"}).Build());
-  for (const char* sql : {"select * from a_sname", "select * from A_SNAME", "SELECT * FROM A_SName"}) {
-    auto rs = Open(sql);
-    ASSERT_FALSE(rs->Eof()) << sql;
-    for (const char16_t* col : {u"sn_account", u"SN_ACCOUNT", u"Sn_Account"}) {
-      EXPECT_EQ(Show(rs->Field(col)), "'A1      '") << sql;
-    }
+// Names match without regard to case; a file named exactly wins over others,
+// and is all a folder that cannot be listed offers.
+TEST_F(DbfFolderTest, TableAndColumnNames) {
+  Put("A_SName.DBF", Customers().Row({"A1", "", "", ""}).Build());
+  Put("other.dbf", Customers().Row({"O1", "", "", ""}).Build());
+  for (const char* name : {"t.dbf", "T.DBF", "T.dbf"}) Put(name, Customers().Row({name, "", "", ""}).Build());
+  struct Case { const char* sql; const char* column; bool unlisted; const char* account; };  // nullptr: not found
+  const Case cases[] = {
+      {"select * from a_sname", "sn_account", false, "'A1      '"},
+      {"select * from A_SNAME", "SN_ACCOUNT", false, "'A1      '"},
+      {"SELECT * FROM A_SName", "Sn_Account", false, "'A1      '"},
+      {"select * from t", "sn_account", false, "'t.dbf   '"},
+      {"select * from T", "sn_account", false, "'T.dbf   '"},
+      {"select * from t", "sn_account", true, "'t.dbf   '"},
+      {"select * from a_sname", "sn_account", true, nullptr},
+  };
+  for (const Case& c : cases) {
+    files.list_fails = c.unlisted;
+    if (c.account) EXPECT_EQ(Column(c.sql, c.column), (Rows{c.account})) << c.sql;
+    if (!c.account) EXPECT_EQ(FailureOf(c.sql).first, kDbfTableNotFound) << c.sql;
+    EXPECT_EQ(files.open_handles(), 0);
   }
-}
-
-TEST_F(DbfFolderTest, AnExactlyNamedFileWinsOverOtherCases) {
-  Put("t.dbf", Customers().Row({"lower", "", "", ""}).Build());
-  Put("T.DBF", Customers().Row({"upper", "", "", ""}).Build());
-  Put("T.dbf", Customers().Row({"mixed", "", "", ""}).Build());
-  EXPECT_EQ(Column("select * from t", "sn_account"), (Rows{"'lower   '"}));
-  EXPECT_EQ(Column("select * from T", "sn_account"), (Rows{"'mixed   '"}));
-}
-
-TEST_F(DbfFolderTest, AFolderThatCannotBeListedIsReadByTheExactName) {
-  Put("t.dbf", Customers().Row({"x", "", "", ""}).Build());
-  files.list_fails = true;
-  EXPECT_EQ(Column("select * from t", "sn_account"), (Rows{"'x       '"}));
-  EXPECT_EQ(FailureOf("select * from T").first, kDbfTableNotFound);
-  EXPECT_EQ(files.open_handles(), 0);
 }
 
 // Their descriptions are the contact record's to check.
@@ -169,32 +163,6 @@ TEST_F(DbfFolderTest, ManyColumnNamesLookedUpInTurn) {
   }
 }
 
-TEST_F(DbfFolderTest, DirectAccessByColumnIndex) {
-  DbfWriter w(0x30);
-  w.Field("NAME", 'C', 5).Field("N", 'N', 3, 0, true).Row({"ab", std::nullopt});
-  Put("t.dbf", w.Build());
-  auto rs = Open("select * from t");
-  auto* dbf = dynamic_cast<dbf::DbfResultSet*>(rs.get());
-  ASSERT_NE(dbf, nullptr);
-  EXPECT_EQ(dbf->ColumnCount(), 2);
-  int name = dbf->ColumnIndex(u"name");
-  int n = dbf->ColumnIndex(u"N");
-  EXPECT_EQ(name, 0);
-  EXPECT_EQ(n, 1);
-  EXPECT_EQ(dbf->ColumnIndex(u"_NullFlags"), -1);
-  EXPECT_EQ(ToUtf8(dbf->ColumnName(name)), "NAME");
-  EXPECT_EQ(dbf->ColumnType(n), 'N');
-  EXPECT_EQ(std::string(dbf->FieldBytes(name)), "ab   ");
-  EXPECT_FALSE(dbf->IsNullAt(name));
-  EXPECT_TRUE(dbf->IsNullAt(n));
-  EXPECT_EQ(Show(dbf->FieldAt(name)), "'ab   '");
-  EXPECT_EQ(Show(dbf->FieldAt(n)), "null");
-  EXPECT_THROW(dbf->FieldAt(2), Failure);
-  rs->MoveNext();
-  EXPECT_EQ(dbf->FieldBytes(name), "");
-  EXPECT_THROW(dbf->FieldAt(name), Failure);
-}
-
 // --- Code pages -----------------------------------------------------------
 
 struct CodePageCase {
@@ -202,10 +170,6 @@ struct CodePageCase {
   std::string stored;
   const char* expected;  // UTF-8
 };
-
-void PrintTo(const CodePageCase& c, std::ostream* os) {
-  *os << "mark 0x" << std::hex << int(c.mark) << std::dec << " \"" << Escaped(c.stored) << '"';
-}
 
 class DbfCodePageTest : public DbfFolderTest, public ::testing::WithParamInterface<CodePageCase> {};
 
@@ -408,9 +372,11 @@ TEST_F(DbfFolderTest, ReadsInSmallPiecesAndReadErrorsEndTheScan) {
 
 // --- Damaged files ----------------------------------------------------------
 
+using Damage = std::function<void(std::string& file, const DbfWriter& w)>;
+
 struct DamageCase {
   const char* what;
-  void (*damage)(std::string* file, const DbfWriter& w);
+  Damage damage;
   int number;            // 0: the query opens and reads `rows` rows
   const char* reason;    // part of the description
   int rows;
@@ -423,7 +389,7 @@ TEST_P(DbfDamageTest, FailsCleanlyOrReadsWhatIsThere) {
   DbfWriter w(0x30);
   w.Field("A", 'C', 4).Field("B", 'N', 5, 0, true).Row({"one", "1"}).Row({"two", std::nullopt}).Row({"three", "3"});
   std::string file = w.Build();
-  c.damage(&file, w);
+  c.damage(file, w);
   Put("bad.dbf", file);
   if (c.number) {
     auto [number, description] = FailureOf("select * from bad");
@@ -441,65 +407,47 @@ TEST_P(DbfDamageTest, FailsCleanlyOrReadsWhatIsThere) {
   EXPECT_EQ(files.open_handles(), 0) << c.what;
 }
 
-void PrintTo(const DamageCase& c, std::ostream* os) { *os << c.what; }
+Damage Cut(size_t size) { return [=](std::string& f, const DbfWriter&) { f.resize(size); }; }
+Damage Byte(size_t at, char v) { return [=](std::string& f, const DbfWriter&) { f[at] = v; }; }
+Damage U16(size_t at, uint16_t v) { return [=](std::string& f, const DbfWriter&) { DbfWriter::SetU16(&f, at, v); }; }
+Damage Count(uint32_t n) { return [=](std::string& f, const DbfWriter&) { DbfWriter::SetU32(&f, 4, n); }; }
+constexpr size_t kHeaderAt = DbfWriter::kHeaderLengthAt, kRecordAt = DbfWriter::kRecordLengthAt;
+const int kBad = kDbfBadTable;
 
 const DamageCase kDamage[] = {
-    {"empty file", [](std::string* f, const DbfWriter&) { f->clear(); }, kDbfBadTable, "too short", 0},
-    {"truncated in the fixed header", [](std::string* f, const DbfWriter&) { f->resize(20); }, kDbfBadTable,
-     "too short", 0},
-    {"truncated in the descriptors", [](std::string* f, const DbfWriter&) { f->resize(50); }, kDbfBadTable,
-     "goes beyond the end of the file", 0},
-    {"header length beyond the file",
-     [](std::string* f, const DbfWriter&) { DbfWriter::SetU16(f, DbfWriter::kHeaderLengthAt, 0xFFF0); }, kDbfBadTable,
-     "header length (65520) goes beyond the end of the file", 0},
-    {"header length too small",
-     [](std::string* f, const DbfWriter&) { DbfWriter::SetU16(f, DbfWriter::kHeaderLengthAt, 32); }, kDbfBadTable,
-     "too small for any field", 0},
-    {"header length cuts a descriptor",
-     [](std::string* f, const DbfWriter&) { DbfWriter::SetU16(f, DbfWriter::kHeaderLengthAt, 32 + 32 + 16); },
-     kDbfBadTable, "run past the header length", 0},
-    {"record length 0", [](std::string* f, const DbfWriter&) { DbfWriter::SetU16(f, DbfWriter::kRecordLengthAt, 0); },
-     kDbfBadTable, "record length is 0", 0},
-    {"record length smaller than the fields",
-     [](std::string* f, const DbfWriter&) { DbfWriter::SetU16(f, DbfWriter::kRecordLengthAt, 6); }, kDbfBadTable,
-     "beyond the record length", 0},
-    {"field longer than the record",
-     [](std::string* f, const DbfWriter&) { (*f)[DbfWriter::FieldLengthAt(1)] = static_cast<char>(200); },
-     kDbfBadTable, "the field B ends at byte 205, beyond the record length (11)", 0},
-    {"field of length 0", [](std::string* f, const DbfWriter&) { (*f)[DbfWriter::FieldLengthAt(0)] = 0; },
-     kDbfBadTable, "the field A has length 0", 0},
-    {"no fields", [](std::string* f, const DbfWriter&) { (*f)[DbfWriter::DescriptorAt(0)] = 0x0D; }, kDbfBadTable,
-     "has no fields", 0},
+    {"empty file", Cut(0), kBad, "too short"},
+    {"truncated in the fixed header", Cut(20), kBad, "too short"},
+    {"truncated in the descriptors", Cut(50), kBad, "goes beyond the end of the file"},
+    {"header length beyond the file", U16(kHeaderAt, 0xFFF0), kBad, "header length (65520) goes beyond the end of the file"},
+    {"header length too small", U16(kHeaderAt, 32), kBad, "too small for any field"},
+    {"header length cuts a descriptor", U16(kHeaderAt, 32 + 32 + 16), kBad, "run past the header length"},
+    {"record length 0", U16(kRecordAt, 0), kBad, "record length is 0"},
+    {"record length smaller than the fields", U16(kRecordAt, 6), kBad, "beyond the record length"},
+    {"field longer than the record", Byte(DbfWriter::FieldLengthAt(1), static_cast<char>(200)), kBad,
+     "the field B ends at byte 205, beyond the record length (11)"},
+    {"field of length 0", Byte(DbfWriter::FieldLengthAt(0), 0), kBad, "the field A has length 0"},
+    {"no fields", Byte(DbfWriter::DescriptorAt(0), 0x0D), kBad, "has no fields"},
     {"only the hidden null flags",
-     [](std::string* f, const DbfWriter&) {
-       f->erase(DbfWriter::DescriptorAt(0), 64);
-       f->insert(DbfWriter::DescriptorAt(1), 64, '\0');
+     [](std::string& f, const DbfWriter&) {
+       f.erase(DbfWriter::DescriptorAt(0), 64);
+       f.insert(DbfWriter::DescriptorAt(1), 64, '\0');
      },
-     kDbfBadTable, "has no fields", 0},
-    {"unknown version byte", [](std::string* f, const DbfWriter&) { (*f)[0] = 0x00; }, kDbfBadTable,
-     "unknown version byte 0x00", 0},
-    {"a text file", [](std::string* f, const DbfWriter&) { *f = std::string(400, 'x'); }, kDbfBadTable,
-     "unknown version byte 0x78", 0},
-    {"record count high", [](std::string* f, const DbfWriter&) { DbfWriter::SetU32(f, 4, 1000000000); }, 0, "", 3},
-    {"record count at most", [](std::string* f, const DbfWriter&) { DbfWriter::SetU32(f, 4, 0xFFFFFFFFu); }, 0, "", 3},
-    {"record count low", [](std::string* f, const DbfWriter&) { DbfWriter::SetU32(f, 4, 1); }, 0, "", 1},
-    {"record count 0", [](std::string* f, const DbfWriter&) { DbfWriter::SetU32(f, 4, 0); }, 0, "", 0},
-    {"last record cut", [](std::string* f, const DbfWriter&) { f->resize(f->size() - 6); }, 0, "", 2},
-    {"no records at all", [](std::string* f, const DbfWriter& w) { f->resize(w.HeaderLength()); }, 0, "", 0},
+     kBad, "has no fields"},
+    {"unknown version byte", Byte(0, 0x00), kBad, "unknown version byte 0x00"},
+    {"a text file", [](std::string& f, const DbfWriter&) { f = std::string(400, 'x'); }, kBad, "unknown version byte 0x78"},
+    {"null flags field of length 0", Byte(DbfWriter::FieldLengthAt(2), 0), kBad, "the field _NullFlags has length 0"},
+    {"record count high", Count(1000000000), 0, "", 3},
+    {"record count at most", Count(0xFFFFFFFFu), 0, "", 3},
+    {"record count low", Count(1), 0, "", 1},
+    {"record count 0", Count(0), 0, "", 0},
+    {"last record cut", [](std::string& f, const DbfWriter&) { f.resize(f.size() - 6); }, 0, "", 2},
+    {"no records at all", [](std::string& f, const DbfWriter& w) { f.resize(w.HeaderLength()); }, 0, "", 0},
     {"header length a little too long",
-     [](std::string* f, const DbfWriter& w) {
-       DbfWriter::SetU16(f, DbfWriter::kHeaderLengthAt, static_cast<uint16_t>(w.HeaderLength() + 5));
-     },
+     [](std::string& f, const DbfWriter& w) { DbfWriter::SetU16(&f, kHeaderAt, static_cast<uint16_t>(w.HeaderLength() + 5)); },
      0, "", 2},
-    {"record length far too long",
-     [](std::string* f, const DbfWriter&) { DbfWriter::SetU16(f, DbfWriter::kRecordLengthAt, 0xFFFF); }, 0, "", 0},
-    {"null flags field of length 0",
-     [](std::string* f, const DbfWriter&) { (*f)[DbfWriter::FieldLengthAt(2)] = 0; }, kDbfBadTable,
-     "the field _NullFlags has length 0", 0},
-    {"type bytes in lower case", [](std::string* f, const DbfWriter&) { (*f)[DbfWriter::DescriptorAt(0) + 11] = 'c'; },
-     0, "", 3},
-    {"unknown field type", [](std::string* f, const DbfWriter&) { (*f)[DbfWriter::DescriptorAt(1) + 11] = 'X'; }, 0,
-     "", 3},
+    {"record length far too long", U16(kRecordAt, 0xFFFF), 0, "", 0},
+    {"type bytes in lower case", Byte(DbfWriter::DescriptorAt(0) + 11, 'c'), 0, "", 3},
+    {"unknown field type", Byte(DbfWriter::DescriptorAt(1) + 11, 'X'), 0, "", 3},
 };
 
 INSTANTIATE_TEST_SUITE_P(Files, DbfDamageTest, ::testing::ValuesIn(kDamage));

@@ -13,26 +13,10 @@
 #include "base/calendar.h"
 #include "base/errors.h"
 #include "dbf/dbf_connection.h"
-#include "fakes/dbf_writer.h"
 #include "fakes/fake_platform.h"
 #include "fakes/memory_files.h"
 
 namespace ledra::testing {
-
-// Stored bytes with the non-ASCII ones as \xNN, for parameter names.
-inline std::string Escaped(const std::string& bytes) {
-  std::string out;
-  char buf[8];
-  for (unsigned char c : bytes) {
-    if (c >= 0x20 && c < 0x7F) {
-      out += static_cast<char>(c);
-    } else {
-      std::snprintf(buf, sizeof buf, "\\x%02X", c);
-      out += buf;
-    }
-  }
-  return out;
-}
 
 // "null", "'text'", "D2.5", "I-7", "Y123456" (scaled), "T2024-01-02 03:04:05",
 // "true"/"false".

@@ -18,7 +18,6 @@
 #include "base/vars.h"
 #include "contacts/data_source.h"
 #include "search/search_keys.h"
-#include "fakes/dbf_writer.h"
 #include "fakes/fake_platform.h"
 #include "fakes/memory_files.h"
 #include "platform/native/native_files.h"
@@ -144,8 +143,10 @@ class SearchKeysTest : public testing::PlatformTest {
 // every shape besides. A row just changed is asked for whole: every row
 // with its number, or with its name's words, listed.
 std::vector<Request> Sample(const std::vector<Row>* tables, const std::vector<Row>& changed, std::mt19937& rng) {
+  // A quote fails the scan's queries: keys a word search left must not answer.
   std::vector<Request> out = {{false, "{Tel=09876 543210}"}, {true, "{Tel=#}"},           {true, "{Begin=m}"},
-                              {true, "{Text=m}{MaxFind=7}"},  {true, "{Begin=a}{Text=acme}"}, {false, "{Tel=1}"}};
+                              {true, "{Text=m}{MaxFind=7}"},  {true, "{Begin=a}{Text=acme}"}, {false, "{Tel=1}"},
+                              {true, "{Begin='s}"}};
   for (size_t k = 0; k < 6 + changed.size(); ++k) {
     const bool whole = k < changed.size();
     const std::vector<Row>& rows = tables[rng() % 2];
@@ -290,18 +291,7 @@ TEST_F(SearchKeysTest, AnswersAsTheScanAfterRandomChangesAtOnceOrWithinTheBound)
   EXPECT_GT(after.builds - before.builds, 10u);
   EXPECT_GT(after.checks - before.checks, 10u);
   EXPECT_EQ(files.open_handles(), 0);
-  EXPECT_TRUE(sys.Failures().empty()) << ::testing::PrintToString(sys.Failures());
-}
-
-// The letter's quote makes both tables' queries fail: the keys a word
-// search left must not answer in their place.
-TEST_F(SearchKeysTest, AQueryTheScanRefusesIsRefusedFromKeysToo) {
-  Run(3000);
-  s.FindList(u"{Text=ltd}{MaxFind=2}");
-  const Request quoted{true, "{Begin='s}"};
-  const Text answer = Ask(s, quoted);
-  EXPECT_EQ(ToUtf8(CStr(GetVar(answer, u"Reason"))), "NoFind");
-  EXPECT_EQ(ToUtf8(answer), ToUtf8(Scanned(s, quoted)));
+  for (const std::string& line : sys.Failures()) EXPECT_EQ(line.find("Unsupported SQL statement"), 0u) << line;
 }
 
 // The indexes hold runs of four dialling characters and word starts of
