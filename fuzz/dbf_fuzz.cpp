@@ -54,7 +54,6 @@ Text ReadAll(InputFiles& files, const dbf::Query& query) {
         value.clear();
         rs.AppendDialling(name, value);
         rs.FieldAt(i);
-        rs.FieldBytes(i);
       } catch (const Failure&) {
         // A column whose name repeats an earlier one, or an unreadable value.
       }

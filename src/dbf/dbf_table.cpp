@@ -277,18 +277,6 @@ Var DbfResultSet::FieldAt(int index) {
   return Value(header_, f, row_);
 }
 
-bool DbfResultSet::IsNullAt(int index) const {
-  if (!row_ || index < 0 || index >= ColumnCount()) return false;
-  return IsNull(header_, Desc(index), row_);
-}
-
-std::string_view DbfResultSet::FieldBytes(int index) const {
-  if (!row_ || index < 0 || index >= ColumnCount()) return {};
-  const FieldDesc& f = Desc(index);
-  size_t n = IsText(f.type) ? TextLength(header_, f, row_) : f.length;
-  return {reinterpret_cast<const char*>(row_ + f.offset), n};
-}
-
 void DbfResultSet::MoveNext() {
   if (!row_) Raise(kDbfNoCurrentRow, u"No current row: the result set of table " + table_name_ + u" is at its end");
   Advance();

@@ -12,7 +12,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "base/platform.h"
@@ -103,13 +102,8 @@ class DbfResultSet : public ResultSet {
   // Direct access for callers that read many rows: resolve names once.
   int ColumnCount() const { return static_cast<int>(columns_.size()); }
   const Text& ColumnName(int index) const { return columns_[static_cast<size_t>(index)].name; }
-  char ColumnType(int index) const { return Desc(index).type; }
   int ColumnIndex(const Text& name) const;  // -1 when missing
   Var FieldAt(int index);                   // index from ColumnIndex; fails at Eof
-  bool IsNullAt(int index) const;           // false at Eof
-  // The stored bytes of the current row's field (C/V: the text's bytes in
-  // the table's code page); empty at Eof.
-  std::string_view FieldBytes(int index) const;
   const Header& header() const { return header_; }
 
  private:
