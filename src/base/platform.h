@@ -115,6 +115,7 @@ Text RegistryText(const uint8_t* data, size_t size);
 // Read access to the accounting tables. Files are opened with full sharing
 // and held only while a batch of rows is read, never between two calls, so
 // the accounting application can always write, pack and reindex.
+// An open file, read by one thread at a time.
 class DataFile {
  public:
   virtual ~DataFile() = default;
