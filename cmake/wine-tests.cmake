@@ -104,8 +104,7 @@ set_tests_properties(yield_during_scan PROPERTIES FIXTURES_REQUIRED large_sample
 
 # 2,000 calls and more in one host process: the handle count and private
 # bytes stay flat, and an unfinished cache walk holds no table.
-add_wine_client(leak_test psapi)
-target_compile_definitions(leak_test PRIVATE PSAPI_VERSION=2)
+add_wine_client(leak_test)
 add_test(NAME leak_test COMMAND leak_test ${SAMPLE_WIN})
 set_tests_properties(leak_test PROPERTIES FIXTURES_REQUIRED sample TIMEOUT 300 DEPENDS ledra_exe
                      ENVIRONMENT "LEDRA_DLL=${CMAKE_BINARY_DIR}/LedraII.dll"
