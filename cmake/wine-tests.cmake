@@ -15,7 +15,7 @@ endfunction()
 # after it into one script here: build/<arch>/vbs/NAME.vbs.
 set(VBS ${CMAKE_BINARY_DIR}/vbs)
 file(READ ${CMAKE_SOURCE_DIR}/tests/wine/check.vbs vbs_check)
-foreach(host host_session host_lookup data_source last_digits)
+foreach(host host_session host_lookup data_source last_digits error_log)
   file(READ ${CMAKE_SOURCE_DIR}/tests/wine/${host}.vbs vbs_host)
   file(WRITE ${VBS}/${host}.vbs "${vbs_check}${vbs_host}")
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS tests/wine/${host}.vbs)
@@ -51,7 +51,7 @@ add_vbs_test(host_session ${VBS}/host_session.vbs)
 # The log's layout, and its fallback where c:\fen.log cannot be written
 # (ledra.exe check names the file in use).
 wine_path(LEDRA_EXE_WIN ${CMAKE_BINARY_DIR}/ledra.exe)
-add_vbs_test(error_log ${CMAKE_SOURCE_DIR}/tests/wine/error_log.vbs ${LEDRA_EXE_WIN})
+add_vbs_test(error_log ${VBS}/error_log.vbs ${LEDRA_EXE_WIN})
 
 # Two processes logging at once, past the log's bound.
 add_executable(log_race tests/wine/log_race.cpp)
@@ -104,8 +104,7 @@ set_tests_properties(yield_during_scan PROPERTIES FIXTURES_REQUIRED large_sample
 
 # 2,000 calls and more in one host process: the handle count and private
 # bytes stay flat, and an unfinished cache walk holds no table.
-add_wine_client(leak_test psapi)
-target_compile_definitions(leak_test PRIVATE PSAPI_VERSION=2)
+add_wine_client(leak_test)
 add_test(NAME leak_test COMMAND leak_test ${SAMPLE_WIN})
 set_tests_properties(leak_test PROPERTIES FIXTURES_REQUIRED sample TIMEOUT 300 DEPENDS ledra_exe
                      ENVIRONMENT "LEDRA_DLL=${CMAKE_BINARY_DIR}/LedraII.dll"

@@ -126,12 +126,12 @@ Text ZTrim(const Text& source) {
   return r;
 }
 
-int16_t ListSearch(const ListControl& list, const Var& value, bool partial) {
+int16_t ListSearch(const ListControl& list, const Var& value) {
   Procedure proc(u" @ basGlobal.ListSearch");
   int16_t result = -1;
-  VarKind k = value.kind();
-  // Numbers are looked up by the item data; currency and bytes go by text.
-  bool by_number = k == VarKind::Integer || k == VarKind::Long || k == VarKind::Single || k == VarKind::Double;
+  // A number (a saved setting reads as a double) goes by the item data,
+  // anything else by text.
+  bool by_number = value.kind() == VarKind::Double;
   double number = 0;
   Text wanted;
   bool have_value = proc.Step([&] {
@@ -143,15 +143,7 @@ int16_t ListSearch(const ListControl& list, const Var& value, bool partial) {
   proc.Step([&] { count = list.ListCount(); });
   for (int i = 0; i < count && i <= 32767; ++i) {
     bool hit = false;
-    proc.Step([&] {
-      if (by_number) {
-        hit = static_cast<double>(list.ItemData(i)) == number;
-      } else {
-        Text item = list.List(i);
-        if (partial && item.size() > wanted.size()) item.resize(wanted.size());
-        hit = UCase(item) == wanted;
-      }
-    });
+    proc.Step([&] { hit = by_number ? list.ItemData(i) == number : UCase(list.List(i)) == wanted; });
     if (hit) {
       result = static_cast<int16_t>(i);
       break;

@@ -39,8 +39,8 @@ class ListControl {
   virtual int32_t ItemData(int index) const = 0;
 };
 
-// Index of the first item that matches value (by ItemData for a number, by
-// text otherwise, whole or leading part), -1 when none does.
-int16_t ListSearch(const ListControl& list, const Var& value, bool partial);
+// Index of the first item that matches value (by ItemData for a double, by
+// its whole text otherwise, in any case), -1 when none does.
+int16_t ListSearch(const ListControl& list, const Var& value);
 
 }  // namespace ledra

@@ -33,7 +33,7 @@ void FrmAction::FormLoad(ActionView& v) {
   Var wanted;
   proc.Step([&] { wanted = GetVar(config_rd_, u"Action", Var(kActions[0])); });
   // No entry of that name: nothing is selected.
-  proc.Step([&] { v.SetListIndex(ListSearch(ActionList(v), wanted, false)); });
+  proc.Step([&] { v.SetListIndex(ListSearch(ActionList(v), wanted)); });
 }
 
 void FrmAction::FormActivate(ActionView& v) {

@@ -100,7 +100,7 @@ class Pop {
   // A window of the application, waited for as long as the time allows.
   Desktop::Window Wait(const Text& title, Desktop::Window parent) {
     if (!InTime()) return 0;
-    return FindWindowWait(title, u"", std::min(kAppearTimeout, Left() / 1000.0f), parent, process_);
+    return FindWindowWait(title, std::min(kAppearTimeout, Left() / 1000.0f), parent, process_);
   }
   void Settle() {
     if (InTime()) Pause(std::min(kSettle, Left() / 1000.0f));

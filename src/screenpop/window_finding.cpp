@@ -23,26 +23,17 @@ constexpr uint32_t kIdleSliceMs = 5;
 constexpr uint32_t kIdleTimesBusy = 8;
 constexpr uint32_t kLongestIdleMs = 250;
 
-enum class Match { Prefix, Contains };
-
-// The "#" appended lets a pattern ending in "#" match the text's end.
-bool Matches(const Text& text, const Text& pattern, Match mode) {
-  Text upper = UCase(text);
-  if (mode == Match::Contains) return pattern.empty() ? !upper.empty() : upper.find(pattern) != Text::npos;
-  return (upper + u"#").compare(0, pattern.size(), pattern) == 0;
-}
-
 // Visits parent's direct children, or all top-level windows from the top of
 // the foreground window's level, and answers the first of the process (any,
-// for 0) that read() matches.
-template <class Read>
-Desktop::Window Walk(Desktop::Window parent, uint32_t process, const Text& pattern, Match mode, Read read) {
+// for 0) whose text, read() and upper-cased, matches().
+template <class Read, class Matches>
+Desktop::Window Walk(Desktop::Window parent, uint32_t process, Read read, Matches matches) {
   Desktop* d = Sys().desktop;
   if (!d) return 0;
   Desktop::Window w = parent != 0 ? d->GetWindow(parent, Desktop::kChild)
                                   : d->GetWindow(d->ForegroundWindow(), Desktop::kFirst);
   while (w != 0) {
-    if ((process == 0 || d->WindowProcess(w) == process) && Matches(read(*d, w), pattern, mode)) return w;
+    if ((process == 0 || d->WindowProcess(w) == process) && matches(UCase(read(*d, w)))) return w;
     w = d->GetWindow(w, Desktop::kNext);
   }
   return 0;
@@ -79,10 +70,10 @@ Desktop::Window FindWindowTitle(const Text& title, Desktop::Window parent, uint3
   Procedure proc(u" @ basGlobal.FindWindowTitle");
   Desktop::Window found = 0;
   proc.Step([&] {
-    Match mode = title.find(u'*') != Text::npos ? Match::Contains : Match::Prefix;
     Text pattern = UCase(RidStr(title, u"*"));
-    found = Walk(parent, process, pattern, mode,
-                 [](Desktop& d, Desktop::Window w) { return d.WindowText(w, kTextCount); });
+    found = Walk(
+        parent, process, [](Desktop& d, Desktop::Window w) { return d.WindowText(w, kTextCount); },
+        [&](const Text& text) { return text.find(pattern) != Text::npos; });
   });
   return found;
 }
@@ -92,14 +83,14 @@ Desktop::Window FindWindowClassEx(const Text& class_name, Desktop::Window parent
   Desktop::Window found = 0;
   proc.Step([&] {
     Text pattern = UCase(class_name);
-    found = Walk(parent, process, pattern, Match::Prefix,
-                 [](Desktop& d, Desktop::Window w) { return d.ClassName(w, kTextCount); });
+    found = Walk(
+        parent, process, [](Desktop& d, Desktop::Window w) { return d.ClassName(w, kTextCount); },
+        [&](const Text& name) { return name.compare(0, pattern.size(), pattern) == 0; });
   });
   return found;
 }
 
-Desktop::Window FindWindowWait(const Text& title, const Text& class_name, float timeout, Desktop::Window parent,
-                               uint32_t process) {
+Desktop::Window FindWindowWait(const Text& title, float timeout, Desktop::Window parent, uint32_t process) {
   Procedure proc(u"  @  FindWindowWait");
   Desktop::Window found = 0;
   proc.Step([&] {
@@ -109,8 +100,7 @@ Desktop::Window FindWindowWait(const Text& title, const Text& class_name, float 
     for (;;) {
       float left_ms = timeout * 1000.0f - static_cast<float>(ElapsedMs(start));
       if (left_ms <= 0) return;
-      Desktop::Window w = class_name.empty() ? FindWindowTitle(title, parent, process)
-                                             : FindWindowClassEx(class_name, parent, process);
+      Desktop::Window w = FindWindowTitle(title, parent, process);
       // Only a handle positive as a 32-bit number counts as found.
       if (static_cast<int32_t>(static_cast<uint32_t>(w)) > 0) {
         found = w;

@@ -9,17 +9,15 @@
 namespace ledra {
 
 // The first window among the top-level windows (parent 0) or among parent's
-// direct children whose title matches: a "*" anywhere switches to contains-
-// matching; otherwise the title must begin with the pattern, where "#" also
-// matches the title's end. Case does not matter. 0 when none matches. A
-// process other than 0 limits the search to that process's windows.
+// direct children whose title contains the pattern, its "*" removed, in any
+// case; 0 when none does. A process other than 0 limits the search to that
+// process's windows.
 Desktop::Window FindWindowTitle(const Text& title, Desktop::Window parent, uint32_t process = 0);
-// The same on the window class name, always by prefix ("#" marks its end).
+// The same on the window class name, which must begin with class_name.
 Desktop::Window FindWindowClassEx(const Text& class_name, Desktop::Window parent, uint32_t process = 0);
-// Looks by class name (when given) or else by title until a window turns up
-// or timeout seconds pass, handling the thread's messages between attempts.
-Desktop::Window FindWindowWait(const Text& title, const Text& class_name, float timeout, Desktop::Window parent,
-                               uint32_t process = 0);
+// Looks by title until a window turns up or timeout seconds pass, handling
+// the thread's messages between attempts.
+Desktop::Window FindWindowWait(const Text& title, float timeout, Desktop::Window parent, uint32_t process = 0);
 
 // Lets the thread handle its pending window messages.
 void ProcessMessages();

@@ -4,9 +4,7 @@
 ' failure again within a minute is not written again. Where c:\fen.log cannot
 ' be opened for append, the line goes to the user's own log, and ledra check
 ' names that file.
-' Usage: cscript //nologo error_log.vbs LEDRA-EXE
-Option Explicit
-On Error Resume Next
+' Usage: cscript //nologo error_log.vbs LEDRA-EXE (joined after check.vbs)
 
 Const LogPath = "c:\fen.log"
 Dim fso : Set fso = CreateObject("Scripting.FileSystemObject")
@@ -16,7 +14,6 @@ Dim userLog : userLog = Replace(sh.ExpandEnvironmentStrings("%LOCALAPPDATA%"), C
 If fso.FileExists(LogPath) Then fso.DeleteFile LogPath
 If fso.FileExists(userLog) Then fso.DeleteFile userLog
 
-Dim failures : failures = 0
 Sub Fail(msg)
   WScript.Echo "FAIL " & msg
   failures = failures + 1
@@ -45,8 +42,7 @@ Sub CheckLine(line, tail, before, after)
 End Sub
 
 Dim s, before, after, r, lines
-Set s = CreateObject("plgLedraII.Session")
-If Err.Number <> 0 Then WScript.Echo "FAIL CreateObject: " & Err.Description : WScript.Quit 1
+Set s = NewSession()
 
 ' Two settings that are neither numbers nor True/False: the same failure
 ' twice, written once, and the call still answers normally.
@@ -77,6 +73,4 @@ If InStr(fso.OpenTextFile("c:\check.txt").ReadAll(), "log         " & userLog & 
 fso.DeleteFolder LogPath
 fso.DeleteFile "c:\check.txt"
 
-If failures > 0 Then WScript.Quit 1
-WScript.Echo "all passed"
-WScript.Quit 0
+Finish

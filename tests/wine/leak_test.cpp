@@ -8,7 +8,6 @@
 // leak_test --exclusive TABLE      the other program: exit 0 when it could
 #include <windows.h>
 #include <oleauto.h>
-#include <psapi.h>
 
 #include <cstdio>
 #include <string>
@@ -28,18 +27,13 @@ std::wstring Call(F&& f) {
   return Take(r);
 }
 
-// Wine answers GetProcessHandleCount with 0 and PrivateUsage with the swap
-// in use, so each figure is also taken a second way that Wine answers
-// truly: the process's entries in the system handle table, and the
-// committed private pages that VirtualQuery walks. The checks use whichever
-// of the two is not 0.
+// The figures are taken as Wine answers them truly (its
+// GetProcessHandleCount says 0, its PrivateUsage is the swap in use): the
+// process's entries in the system handle table, and the committed private
+// pages that VirtualQuery walks. Windows answers both alike.
 struct Usage {
-  DWORD handle_count = 0;     // GetProcessHandleCount
-  DWORD handle_entries = 0;   // NtQuerySystemInformation(SystemHandleInformation)
-  SIZE_T private_usage = 0;   // GetProcessMemoryInfo: PROCESS_MEMORY_COUNTERS_EX.PrivateUsage
-  SIZE_T committed = 0;       // VirtualQuery: MEM_COMMIT and MEM_PRIVATE
-  unsigned long Handles() const { return handle_count ? handle_count : handle_entries; }
-  unsigned long long Bytes() const { return private_usage ? private_usage : committed; }
+  unsigned long handles = 0;
+  unsigned long long bytes = 0;
 };
 
 struct HandleEntry {
@@ -79,24 +73,10 @@ SIZE_T CommittedPrivate() {
   return total;
 }
 
-Usage Measure() {
-  Usage u;
-  GetProcessHandleCount(GetCurrentProcess(), &u.handle_count);
-  u.handle_entries = HandleEntries();
-  PROCESS_MEMORY_COUNTERS_EX pmc{};
-  pmc.cb = sizeof pmc;
-  if (GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&pmc), sizeof pmc)) {
-    u.private_usage = pmc.PrivateUsage;
-  }
-  u.committed = CommittedPrivate();
-  return u;
-}
+Usage Measure() { return {HandleEntries(), CommittedPrivate()}; }
 
 void Print(const char* when, const Usage& u) {
-  std::printf("  %-7s handles: %lu (GetProcessHandleCount), %lu (system handle table); private bytes: %llu "
-              "(PrivateUsage), %llu (committed private pages)\n",
-              when, u.handle_count, u.handle_entries, static_cast<unsigned long long>(u.private_usage),
-              static_cast<unsigned long long>(u.committed));
+  std::printf("  %-7s handles: %lu; private bytes: %llu\n", when, u.handles, u.bytes);
 }
 
 // Runs as the other program: an exclusive open (share mode 0), then a
@@ -195,10 +175,10 @@ int main(int argc, char** argv) {
   Print("before", before);
   Print("middle", middle);
   Print("after", after);
-  const long long grown = static_cast<long long>(after.Bytes()) - static_cast<long long>(before.Bytes());
-  Expect("figures to judge by", after.Handles() && after.Bytes());
-  Expect("the handle count stays within 2", after.Handles() <= before.Handles() + 2,
-         std::to_wstring(static_cast<long>(after.Handles()) - static_cast<long>(before.Handles())));
+  const long long grown = static_cast<long long>(after.bytes) - static_cast<long long>(before.bytes);
+  Expect("figures to judge by", after.handles && after.bytes);
+  Expect("the handle count stays within 2", after.handles <= before.handles + 2,
+         std::to_wstring(static_cast<long>(after.handles) - static_cast<long>(before.handles)));
   Expect("private bytes grow by 256 KB at most", grown <= 256 * 1024, std::to_wstring(grown));
 
   // A walk left unfinished holds no file: the other program gets the
