@@ -1,5 +1,6 @@
 #include "base/vars.h"
 
+#include <cstring>
 #include <algorithm>
 #include <string>
 
@@ -46,6 +47,22 @@ char16_t UpperChar(char16_t c, const Locale& locale) {
   return u.size() == 1 ? u[0] : c;
 }
 
+// The first "{" at or after i, else size. A list answer grows by a key a
+// row and each key scans it whole, so four characters are tested at once:
+// a lane of v that is zero after the XOR held a "{".
+size_t NextBrace(const char16_t* d, size_t i, size_t size) {
+  constexpr uint64_t kOnes = 0x0001000100010001ull, kHigh = 0x8000800080008000ull;
+  constexpr uint64_t kBraces = 0x007B007B007B007Bull;
+  for (; i + 4 <= size; i += 4) {
+    uint64_t v;
+    std::memcpy(&v, d + i, sizeof v);
+    v ^= kBraces;
+    if ((v - kOnes) & ~v & kHigh) break;
+  }
+  while (i < size && d[i] != u'{') ++i;
+  return i;
+}
+
 // The first "{NAME(" anywhere in the record, else the first "{NAME=", names
 // compared without regard to case. The search is plain text, so it reaches
 // into nested records too. One pass over the "{" of the record: every answer
@@ -55,10 +72,12 @@ Entry FindEntry(const Text& vars, const Text& name) {
   const Locale& locale = *Sys().locale;
   const Text upper = locale.Upper(name);
   const size_t n = upper.size();
+  const char16_t* const d = vars.data();
+  const size_t size = vars.size();
   Entry plain;
-  for (size_t i = vars.find(u'{'); i != kNone && i + n + 1 < vars.size(); i = vars.find(u'{', i + 1)) {
+  for (size_t i = NextBrace(d, 0, size); i + n + 1 < size; i = NextBrace(d, i + 1, size)) {
     size_t k = 0;
-    while (k < n && UpperChar(vars[i + 1 + k], locale) == upper[k]) ++k;
+    while (k < n && UpperChar(d[i + 1 + k], locale) == upper[k]) ++k;
     if (k < n) continue;
     const char16_t next = vars[i + 1 + n];
     if (next == u'(') return {Entry::kTyped, i + 1};
