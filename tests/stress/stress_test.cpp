@@ -1,11 +1,14 @@
-// Four host threads, each with its own Session, search the same tables and
+// Four host threads, each with its own Session, search two companies and
 // walk them for the cache while a writer thread appends rows, rewrites rows
-// in place and now and then replaces a table by a copy (as a pack does).
-// Built under ThreadSanitizer: a data race ends the run with its report.
-// Every answer must be a well-formed record that says how the call ended,
-// and the known contacts must be found whatever the writer does.
+// in place, now and then replaces a table by a copy (as a pack does) and
+// throws every search key away. Built under ThreadSanitizer: a data race
+// ends the run with its report. Every answer must be a well-formed record
+// that says how the call ended, the known contacts must be found, once,
+// whatever the writer does, and the key worker must stop with the last
+// Session.
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -55,14 +58,21 @@ struct Counts {
   long records = 0;
 };
 
-void Host(const std::string& folder, const std::chrono::steady_clock::time_point until, Counts* counts) {
-  Session s;
+// A Session of the company in folder, loaded.
+std::unique_ptr<Session> Loaded(const std::string& folder) {
+  auto s = std::make_unique<Session>();
   // The settings name the table as a Windows path; the native files take
   // either separator.
   Text dbfile = FromUtf8(folder) + u"\\a_sname.dbf";
   std::replace(dbfile.begin(), dbfile.end(), u'/', u'\\');
-  s.Initialize(u"{DBFile=" + dbfile + u"}", u"", nullptr);
-  Expect(u"Load", s.Load(u""), true);
+  s->Initialize(u"{DBFile=" + dbfile + u"}", u"", nullptr);
+  Expect(u"Load", s->Load(u""), true);
+  return s;
+}
+
+void Host(const std::string& folder, const std::chrono::steady_clock::time_point until, Counts* counts) {
+  const auto session = Loaded(folder);
+  Session& s = *session;
   std::vector<const sample::KnownContact*> known;
   for (const auto& k : sample::KnownContacts()) {
     if (*k.dialled) known.push_back(&k);
@@ -72,8 +82,9 @@ void Host(const std::string& folder, const std::chrono::steady_clock::time_point
     Text tel = u"{Tel=" + FromUtf8(k.dialled) + u"}";
     Text answer = s.FindContact(tel);
     Expect(tel, answer, true);
-    if (CStr(GetVar(answer, u"Id")) != FromUtf8(std::string(k.table) + k.account)) {
-      Fault("the caller " + std::string(k.dialled) + " is not " + k.account + ": " + ToUtf8(answer));
+    if (CStr(GetVar(answer, u"Id")) != FromUtf8(std::string(k.table) + k.account) ||
+        CStr(GetVar(answer, u"Matches")) != u"1") {
+      Fault("the caller " + std::string(k.dialled) + " is not " + k.account + " alone: " + ToUtf8(answer));
     }
     Text words = u"{Text=" + FromUtf8(k.name).substr(0, 4) + u"}{MaxFind=5}";
     Expect(words, s.FindList(words), true);
@@ -142,6 +153,7 @@ void Writer(const std::string& folder, const std::chrono::steady_clock::time_poi
       std::fwrite(&more, 4, 1, f);
       std::fclose(f);
     }
+    if (turn % 4 == 3) ClearSearchKeys();  // built anew under the hosts
     ++*writes;
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
@@ -153,20 +165,28 @@ void Writer(const std::string& folder, const std::chrono::steady_clock::time_poi
 int main() {
   using namespace ledra;
   char tmpl[] = "/tmp/ledra_stress_XXXXXX";
-  const std::string folder = mkdtemp(tmpl);
+  const std::string folder = mkdtemp(tmpl), other = folder + "/other";
+  mkdir(other.c_str(), 0700);
   sample::GenerateCompany(folder, "a_", kRows, 17);
+  sample::GenerateCompany(other, "a_", kRows / 2, 18);
   NativePlatform native(folder + "/fen.log");
   NativeFiles files;
   native.platform.files = &files;
   SetPlatform(&native.platform);
 
+  // A Session of the main thread keeps the other company's keys wanted
+  // after the hosts have gone.
+  auto keeper = Loaded(other);
   const auto until = std::chrono::steady_clock::now() + kRunFor;
   Counts counts[4];
   long writes = 0;
   std::vector<std::thread> threads;
-  for (Counts& c : counts) threads.emplace_back(Host, folder, until, &c);
+  for (Counts& c : counts) threads.emplace_back(Host, &c - counts < 2 ? folder : other, until, &c);
   threads.emplace_back(Writer, folder, until, &writes);
   for (auto& t : threads) t.join();
+  if (!SearchKeyWorkerRunning()) Fault("the key worker stopped while a Session still keeps keys");
+  keeper.reset();
+  if (SearchKeyWorkerRunning() || SearchKeyState().bytes) Fault("the key worker outlived the last Session");
 
   long searches = 0, records = 0;
   for (const Counts& c : counts) searches += c.searches, records += c.records;
@@ -178,9 +198,12 @@ int main() {
   std::string log = Slurp(folder + "/fen.log");
   std::printf("log lines (a table changed under a scan): %ld\n",
               static_cast<long>(std::count(log.begin(), log.end(), '\n')));
-  for (const char* f : {"/a_pname.dbf", "/a_sname.dbf", "/fen.log"}) std::remove((folder + f).c_str());
+  for (const char* f : {"/a_pname.dbf", "/a_sname.dbf", "/fen.log", "/other/a_pname.dbf", "/other/a_sname.dbf"}) {
+    std::remove((folder + f).c_str());
+  }
+  rmdir(other.c_str());
   rmdir(folder.c_str());
-  if (searches == 0 || g_faults) return 1;
+  if (searches == 0 || keys.keyed == 0 || g_faults) return 1;
   std::printf("all passed\n");
   return 0;
 }

@@ -1,20 +1,16 @@
-// The sample tables read back through the real engine and the Session, from
-// files on the local disk.
+// The sample tables read back through the real engine, from files on the
+// local disk; the known contacts are found by the stress test's hosts.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <set>
 #include <string>
 #include <vector>
 
-#include "base/errors.h"
-#include "base/vars.h"
 #include "dbf/dbf_connection.h"
 #include "fakes/fake_platform.h"
 #include "platform/native/native_files.h"
-#include "session/session.h"
 #include "tools/dbf_writer.h"
 #include "tools/sample_tables.h"
 
@@ -25,7 +21,6 @@ namespace fs = std::filesystem;
 using sample::CompanyOptions;
 using sample::CompanySummary;
 using sample::GenerateCompany;
-using sample::KnownContacts;
 
 constexpr uint64_t kRows = 300;
 
@@ -33,8 +28,6 @@ std::string Slurp(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
-
-std::string Get(const Text& rd, const char16_t* key) { return ToUtf8(TextForm(GetVar(rd, key))); }
 
 class SampleTablesTest : public testing::PlatformTest {
  protected:
@@ -54,19 +47,6 @@ class SampleTablesTest : public testing::PlatformTest {
     std::string path = dir + "/" + name;
     fs::create_directories(path);
     return path;
-  }
-
-  // A Session set up as the host does it, for the customer table in folder;
-  // the settings write the path the Windows way.
-  void Start(Session& s, const std::string& folder) {
-    std::string path = folder + "/a_sname.dbf";
-    for (char& c : path) {
-      if (c == '/') c = '\\';
-    }
-    Text settings;
-    AddVar(settings, u"DBFile", FromUtf8(path));
-    s.Initialize(settings, Text(), nullptr);
-    ASSERT_EQ(Get(s.Load(Text()), u"Result"), "Success") << ::testing::PrintToString(sys.Failures());
   }
 
   NativeFiles files;
@@ -103,36 +83,6 @@ TEST_F(SampleTablesTest, TablesHaveTheirVariantsFormatAndAFewDeletedRows) {
       for (const DbfFieldInfo& f : info.fields) nullable |= f.nullable;
       EXPECT_EQ(nullable, v.vfp);
     }
-  }
-}
-
-TEST_F(SampleTablesTest, KnownContactsAreFoundByTheirNumberAlone) {
-  for (const Variant& v : kVariants) {
-    SCOPED_TRACE(v.label);
-    std::string folder = Sub(v.label);
-    CompanyOptions options;
-    options.visual_foxpro = v.vfp;
-    GenerateCompany(folder, "a_", kRows, 11, options);
-    Session s;
-    Start(s, folder);
-    sys.log.lines.clear();  // the second variant's folder moved the data source
-    for (const sample::KnownContact& k : KnownContacts()) {
-      if (!*k.dialled) continue;
-      SCOPED_TRACE(k.account);
-      Text rd;
-      AddVar(rd, u"Tel", FromUtf8(k.dialled));
-      Text answer = s.FindContact(rd);
-      EXPECT_EQ(Get(answer, u"Result"), "Success");
-      EXPECT_EQ(Get(answer, u"Matches"), "1");
-      EXPECT_EQ(Get(answer, u"Id"), std::string(k.table) + k.account);
-      EXPECT_EQ(Get(answer, u"Name"), k.contact);
-    }
-    Text absent;
-    AddVar(absent, u"Tel", FromUtf8(sample::kAbsentNumber));
-    Text answer = s.FindContact(absent);
-    EXPECT_EQ(Get(answer, u"Result"), "Fail");
-    EXPECT_EQ(Get(answer, u"Reason"), "NoFind");
-    EXPECT_TRUE(sys.Failures().empty()) << ::testing::PrintToString(sys.Failures());
   }
 }
 

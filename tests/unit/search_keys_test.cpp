@@ -1,18 +1,12 @@
 // The search key cache answers exactly as the scan does, within its bound,
 // over tables that change in every way between searches and during the
-// worker's reads, and from several threads at once.
+// worker's reads. Sessions on several threads are the stress test's.
 #include <gtest/gtest.h>
-#include <unistd.h>
-#include <utime.h>
 
 #include <algorithm>
 #include <cctype>
-#include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "base/vars.h"
@@ -20,7 +14,6 @@
 #include "search/search_keys.h"
 #include "fakes/fake_platform.h"
 #include "fakes/memory_files.h"
-#include "platform/native/native_files.h"
 #include "session/session.h"
 
 namespace ledra {
@@ -358,83 +351,6 @@ TEST_F(SearchKeysTest, KeysGoBackLeastRecentlyUsedFirstAndWhenNoLongerWanted) {
   two.Unload();
   EXPECT_EQ(SearchKeyState().tables, 0u);
   EXPECT_EQ(SearchKeyState().bytes, 0u);
-}
-
-// Sessions on several threads share the keys of the same files while the
-// worker thread builds them, and the worker ends when the last Session
-// unloads.
-TEST(SearchKeysThreads, SessionsOnSeveralThreadsGetTheScansAnswers) {
-  testing::FakePlatform sys;
-  sys.platform.pump = nullptr;  // the fake pump counts without a lock
-  NativeFiles native;
-  sys.platform.files = &native;
-  char pattern[] = "/tmp/ledra-keys-XXXXXX";
-  ASSERT_NE(::mkdtemp(pattern), nullptr);
-  const std::string dir = pattern;
-  // Two companies: each Session reads its own.
-  for (const char* folder : {"one", "two"}) {
-    std::filesystem::create_directories(dir + "/" + folder);
-    for (const char* t : {"p", "s"}) {
-      const std::string path = dir + "/" + folder + "/a_" + t + "name.dbf";
-      const int rows = (*t == 's' ? 2 : 1) * (*folder == 'o' ? 400 : 700);
-      std::ofstream(path, std::ios::binary) << Table(std::string(t) + "n", Company(t, rows));
-      const utimbuf an_hour_ago{::time(nullptr) - 3600, ::time(nullptr) - 3600};
-      ::utime(path.c_str(), &an_hour_ago);
-    }
-  }
-  constexpr int kThreads = 4;
-  std::vector<std::unique_ptr<Session>> sessions;
-  for (int t = 0; t < kThreads; ++t) {
-    sessions.push_back(std::make_unique<Session>());
-    Text path = FromUtf8(dir + (t % 2 ? "/two" : "/one") + "/a_sname.dbf"), settings;
-    std::replace(path.begin(), path.end(), u'/', u'\\');
-    AddVar(settings, u"DBFile", path);
-    sessions[t]->Initialize(settings, u"", nullptr);
-    ASSERT_EQ(ToUtf8(sessions[t]->Load(u"")), "{Result=Success}");
-  }
-  // The scan's answers first, while no worker runs; then the Sessions load
-  // again and the worker builds.
-  const std::vector<Request> requests = {{false, "{Tel=0161 006 0042}"}, {false, "{Tel=09876 543210}"},
-                                         {true, "{Text=dave pennington}"}, {true, "{Begin=z}{MaxFind=3}"},
-                                         {true, "{Number=31}{MaxFind=4}"}, {false, "{Text=smith}"}};
-  std::vector<std::string> expected[2];
-  for (int c = 0; c < 2; ++c) {
-    for (const Request& r : requests) expected[c].push_back(ToUtf8(Ask(*sessions[c], r)));
-  }
-  EXPECT_FALSE(SearchKeyWorkerRunning());
-  sys.threads.real = true;
-  for (auto& session : sessions) session->Load(u"");
-  EXPECT_TRUE(SearchKeyWorkerRunning());
-  for (int wait = 0; wait < 1000 && SearchKeyState().tables < 4; ++wait) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  EXPECT_EQ(SearchKeyState().tables, 4u);
-
-  const uint64_t keyed = SearchKeyState().keyed;
-  std::vector<int> wrong(kThreads, 0);
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&, t] {
-      for (int round = 0; round < 6; ++round) {
-        for (size_t i = 0; i < requests.size(); ++i) {
-          size_t k = (i + t * 5 + round) % requests.size();
-          wrong[t] += ToUtf8(Ask(*sessions[t], requests[k])) != expected[t % 2][k];
-        }
-        if (t == 0 && round == 2) ClearSearchKeys();  // everything built anew under the others
-      }
-    });
-  }
-  for (auto& th : threads) th.join();
-  for (int t = 0; t < kThreads; ++t) EXPECT_EQ(wrong[t], 0) << "thread " << t;
-  EXPECT_GT(SearchKeyState().keyed, keyed);  // the answers came from keys, not only from scans
-  sessions[0]->Unload();
-  EXPECT_TRUE(SearchKeyWorkerRunning());  // the other Sessions still keep keys
-  sessions.clear();
-  EXPECT_FALSE(SearchKeyWorkerRunning());
-  EXPECT_EQ(SearchKeyState().bytes, 0u);
-  EXPECT_TRUE(sys.Failures().empty());
-  std::error_code ignored;
-  std::filesystem::remove_all(dir, ignored);
 }
 
 }  // namespace
