@@ -134,17 +134,6 @@ TEST_F(LoadTest, LoadAgain) {
   EXPECT_TRUE(s.connected());
 }
 
-TEST_F(LoadTest, LoadReleasesTheCacheWalk) {
-  Suppliers({{u"P1"}, {u"P2"}});
-  CustomerTable(u"C:\\Acc");
-  Session s;
-  Init(s, u"C:\\Acc");
-  s.CacheStart();
-  ASSERT_EQ(folders.live, 1);
-  s.Load(u"");
-  EXPECT_EQ(folders.live, 0);
-}
-
 class EngineTest : public PlatformTest {};
 
 TEST(EngineRegistrations, OpenConnectionFollowsTheRegistration) {

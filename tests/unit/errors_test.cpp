@@ -146,27 +146,6 @@ TEST_F(ProcedureTest, FailureTextIsDescriptionAndLabel) {
   }
 }
 
-TEST_F(ProcedureTest, CarriesOnAfterEachFailure) {
-  Procedure proc(u" @ plugin.Session.FindContact");
-  std::vector<int> done;
-  int partial = 0;
-  int kept = 7;
-  EXPECT_TRUE(proc.Step([&] { done.push_back(1); }));
-  EXPECT_FALSE(proc.Step([&] {
-    partial = 1;
-    Raise(Err::DivisionByZero);
-  }));
-  EXPECT_TRUE(proc.Step([&] { done.push_back(2); }));
-  EXPECT_FALSE(proc.Step([&] { kept = CInt(Var(u"yes")); }));
-  EXPECT_TRUE(proc.Step([&] { done.push_back(3); }));
-
-  EXPECT_EQ(done, (std::vector<int>{1, 2, 3}));
-  EXPECT_EQ(partial, 1);  // what a failed step did before failing stays done
-  EXPECT_EQ(kept, 7);     // what it would have assigned keeps its value
-  EXPECT_EQ(sys.Failures(), (std::vector<std::string>{"Division by zero @ plugin.Session.FindContact",
-                                                      "Type mismatch @ plugin.Session.FindContact"}));
-}
-
 // A log that loses every line, as when c:\ cannot be written.
 class LostLog : public LogFile {
  public:
