@@ -150,10 +150,7 @@ class MemoryFiles : public FileSystem {
     uint64_t id_;
   };
 
-  struct Written {
-    uint64_t content = 0;
-    int64_t time = -1;
-  };
+  struct Written { uint64_t content = 0; int64_t time = -1; };
   mutable std::mutex times_lock_;
   mutable std::map<Text, Written> written_;
   std::map<Text, Bytes> files_;

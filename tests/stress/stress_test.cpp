@@ -53,10 +53,7 @@ void Expect(const Text& call, const Text& answer, bool must_succeed) {
   if (must_succeed && result != u"Success") Fault(ToUtf8(call) + ": not found: " + ToUtf8(answer));
 }
 
-struct Counts {
-  long searches = 0;
-  long records = 0;
-};
+struct Counts { long searches = 0; long records = 0; };
 
 // A Session of the company in folder, loaded.
 std::unique_ptr<Session> Loaded(const std::string& folder) {

@@ -40,10 +40,7 @@ TEST_F(ContactTest, TypeSelectsTheTable) {
   }
   Table(u"both", both.Row(values).Build());
   auto all = [](const Text& v) { return Contact{v, v, v, v, v, v, v, v, v}; };
-  struct Case {
-    const char16_t* typ;
-    bool supplier;
-  };
+  struct Case { const char16_t* typ; bool supplier; };
   const Case cases[] = {
       {u"Suppliers", true}, {u"SUPPLIERS", true}, {u"pn", true},        {u"PN", true}, {u"Pn", true},
       {u"sn", false},       {u"CUSTOMERS", false}, {u"", false},        {u"supplier", false},
@@ -96,11 +93,7 @@ TEST_F(ContactTest, UnreadableColumnsAreLeftOut) {
 
 TEST_F(ContactTest, NoRowOrNoResultSetGivesAnEmptyRecord) {
   Put("sn", {}, u"C:\\Acc", u"");
-  struct Case {
-    const char* name;
-    Var res;
-    std::string failure;
-  };
+  struct Case { const char* name; Var res; std::string failure; };
   const Case cases[] = {
       {"past the end", Row(u"sname"), "No current row: the result set of table sname is at its end"},
       {"empty variant", Var(), "Object required"},

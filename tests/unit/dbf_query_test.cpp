@@ -8,13 +8,7 @@
 namespace ledra::dbf {
 namespace {
 
-struct Accepted {
-  const char* sql;
-  const char* table;
-  Query::Op op;
-  const char* column;
-  const char* value;
-};
+struct Accepted { const char* sql; const char* table; Query::Op op; const char* column; const char* value; };
 
 class QueryAcceptedTest : public ::testing::TestWithParam<Accepted> {};
 

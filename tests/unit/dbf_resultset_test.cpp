@@ -85,11 +85,7 @@ TEST_F(DbfFolderTest, VarcharFiltersUseTheStoredLength) {
 
 TEST_F(DbfFolderTest, FailuresOfQueries) {
   Put("a_sname.dbf", Customers().Row({"A", "B", "C", "1"}).Build());
-  struct Case {
-    const char* sql;
-    int number;
-    const char* description;
-  };
+  struct Case { const char* sql; int number; const char* description; };
   const Case cases[] = {
       {"select * from a_pname", kDbfTableNotFound, "File 'a_pname.dbf' does not exist in /data"},
       {"select * from a_sname where sn_acount= 'A'", kDbfColumnNotFound, "Column sn_acount is not in table a_sname"},

@@ -4,10 +4,7 @@
 namespace ledra::testing {
 namespace {
 
-struct VersionCase {
-  uint8_t version;
-  bool level7;
-};
+struct VersionCase { uint8_t version; bool level7; };
 
 class DbfVersionTest : public DbfFolderTest, public ::testing::WithParamInterface<VersionCase> {};
 

@@ -21,11 +21,7 @@ class LogErrorTest : public PlatformTest {};
 // The layout with a real clock and locale is error_log.vbs's to check; here
 // the invariant time forms at their edges.
 TEST_F(LogErrorTest, LineLayout) {
-  struct Case {
-    OleDate now;
-    const char16_t* text;
-    const char* line;
-  };
+  struct Case { OleDate now; const char16_t* text; const char* line; };
   const Case cases[] = {
       {46023.0 + 47109.0 / 86400.0, u" @ basGlobal.GetVar", "LedraII - 1/1/2026 1:05:09 PM    @  @ basGlobal.GetVar"},
       {0.25, u"", "LedraII - 12/30/1899 6:00:00 AM    @ "},
@@ -42,10 +38,7 @@ TEST_F(LogErrorTest, LineLayout) {
 }
 
 TEST_F(LogErrorTest, HarmlessMessagesAreNotWritten) {
-  struct Case {
-    const char16_t* text;
-    bool written;
-  };
+  struct Case { const char16_t* text; bool written; };
   const Case cases[] = {
       {u"error: address family is NOT supported by protocol", false},
       {u"Form cannot be created because its designer window is open. @ plgLedraII.frmConfig.Form_Load", false},

@@ -19,11 +19,7 @@ std::string U8(const Text& t) { return ToUtf8(t); }
 
 // A path's file and folder; "/" is an ordinary character.
 TEST_F(FileRegistryTest, FileEndAndFilePath) {
-  struct Row {
-    const char16_t* path;
-    const char16_t* file;
-    const char16_t* folder;
-  };
+  struct Row { const char16_t* path; const char16_t* file; const char16_t* folder; };
   const Row rows[] = {
       {u"C:\\Data\\ledger.dbf", u"ledger.dbf", u"C:\\Data"},
       {u"C:\\file.dbf", u"file.dbf", u"C:"},
@@ -129,11 +125,7 @@ TEST(FileRegistryValues, RegistryGet) {
 // The accounting application is a 32-bit program: its installation writes
 // to the 32-bit view, which this 64-bit test process reads first.
 TEST(FileRegistryValues, LedraFolder) {
-  struct Row {
-    const char* name;
-    std::vector<RawValue> setup;
-    const char* expected;
-  };
+  struct Row { const char* name; std::vector<RawValue> setup; const char* expected; };
   const auto own = Registry::View::Own, bits32 = Registry::View::Bits32;
   const Row rows[] = {
       {"not installed", {}, ""},

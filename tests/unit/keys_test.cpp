@@ -20,11 +20,7 @@ const std::string kShiftDown = Down(160, 4), kShiftUp = Up(160, 4);  // (160 + 1
 const std::string kCtrlDown = Down(162, 6), kCtrlUp = Up(162, 6);
 
 TEST_F(KeysTest, EventsOfEachToken) {
-  struct Case {
-    const char16_t* keys;
-    bool ctrl, shift, alt;
-    std::vector<std::string> events;
-  };
+  struct Case { const char16_t* keys; bool ctrl, shift, alt; std::vector<std::string> events; };
   const Case cases[] = {
       {u"", false, false, false, {}},
       {u"P", false, false, false, {kShiftDown, Down(80, 81), kShiftUp, Up(80, 81)}},

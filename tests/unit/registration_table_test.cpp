@@ -31,10 +31,7 @@ TEST(RegistrationTable, EveryEntryIsUnderARootAndFullyExpanded) {
 // The installer's escaping applies to the table's own text, never to the
 // values filled in (the DLL's path there is a reference to the installed file).
 TEST(RegistrationTable, LiteralTextAloneGoesThroughTheEscaper) {
-  struct Row {
-    const char* text;
-    const char* expected;
-  } const rows[] = {
+  struct Row { const char* text; const char* expected; } const rows[] = {
       {"CLSID\\%CLSID%\\InprocServer32", "<CLSID\\>{C}<\\InprocServer32>"},
       {"%DLL%", "<>D:\\[x]\\LedraII.dll<>"},
       {"TypeLib\\%LIBID%\\2.0\\0\\%PLATFORM%", "<TypeLib\\>{L}<\\2.0\\0\\>win64<>"},

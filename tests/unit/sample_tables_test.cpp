@@ -53,11 +53,7 @@ class SampleTablesTest : public testing::PlatformTest {
   std::string dir;
 };
 
-struct Variant {
-  const char* label;
-  bool vfp;
-  uint8_t version;
-};
+struct Variant { const char* label; bool vfp; uint8_t version; };
 
 const Variant kVariants[] = {{"FoxPro2", false, 0x03}, {"VisualFoxPro", true, 0x30}};
 
@@ -87,12 +83,7 @@ TEST_F(SampleTablesTest, TablesHaveTheirVariantsFormatAndAFewDeletedRows) {
 }
 
 TEST_F(SampleTablesTest, SameSeedSameBytesOtherSeedOtherRows) {
-  struct Case {
-    const char* label;
-    uint64_t seed;
-    bool vfp;
-    bool same;
-  };
+  struct Case { const char* label; uint64_t seed; bool vfp; bool same; };
   const Case cases[] = {{"same-seed", 42, false, true}, {"same-seed-vfp", 42, true, true}, {"other-seed", 43, false, false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
@@ -135,12 +126,7 @@ TEST_F(SampleTablesTest, StreamWriterValuesReadBack) {
   EXPECT_EQ(w.rows(), 3u);
 
   auto rs = OpenDbfFolder(FromUtf8(folder))->OpenResultset(u"select * from t");
-  struct Expected {
-    const char* name;
-    const char* amount;
-    const char* day;
-    const char* ok;
-  };
+  struct Expected { const char* name; const char* amount; const char* day; const char* ok; };
   const Expected rows[] = {{"Acme Ltd and", "-12.5", "2024-02-29", "True"}, {"", "", "", "False"}};
   const Expected* e = rows;
   for (; !rs->Eof(); rs->MoveNext(), ++e) {

@@ -23,12 +23,7 @@ using testing::DbfValue;
 using testing::DbfWriter;
 using testing::MemoryFiles;
 
-struct Row {
-  std::string account, name;
-  DbfValue contact;
-  DbfValue tel;
-  bool deleted = false;
-};
+struct Row { std::string account, name; DbfValue contact; DbfValue tel; bool deleted = false; };
 
 const char* const kNames[] = {"Acme Ltd", "mason & sons", " Moss Bros", "Caf\xe9 M\xfcller", "", "O'Brien",
                               "Mill Lane Garage", "Smithson Ltd", "M", "Zeta"};
@@ -68,10 +63,7 @@ std::string Table(const std::string& code, const std::vector<Row>& rows) {
   return w.Build();
 }
 
-struct Request {
-  bool list;
-  std::string rd;
-};
+struct Request { bool list; std::string rd; };
 
 Text Ask(Session& s, const Request& r) {
   const Text rd = FromUtf8(r.rd);
@@ -183,11 +175,7 @@ TEST_F(SearchKeysTest, AnswersAsTheScanAfterRandomChangesAtOnceOrWithinTheBound)
   // and a second one in the second the worker read the first, which the
   // write time does not show.
   enum When { kBefore, kDuringRead, kTwice };
-  struct Step {
-    Kind kind;
-    bool held;
-    When when;
-  };
+  struct Step { Kind kind; bool held; When when; };
   std::vector<Step> steps;
   for (Kind kind : {kEdit, kAppend, kDelete, kRecall, kPack, kCopy}) {
     for (bool held : {false, true}) steps.push_back({kind, held, kBefore});

@@ -150,12 +150,7 @@ TEST_F(SearchTest, ListWithoutMatchCarriesTheRequestsNumbers) {
 }
 
 TEST_F(SearchTest, DirectLookupByAccount) {
-  struct Row {
-    const char* name;
-    const char16_t* request;
-    bool list;
-    std::string answer;
-  };
+  struct Row { const char* name; const char16_t* request; bool list; std::string answer; };
   Suppliers({kAcme});
   Customers({kBrown});
   const std::string success = "{Result(S7)=Success}";
@@ -186,12 +181,7 @@ TEST_F(SearchTest, BeginListsNamesFromTheLetterOnAndCountsTheirInitials) {
 }
 
 TEST_F(SearchTest, WordsMatchAtTheStartOfWordsOfEitherColumn) {
-  struct Row {
-    const char16_t* text;
-    const char16_t* contact;
-    const char16_t* name;
-    bool found;
-  };
+  struct Row { const char16_t* text; const char16_t* contact; const char16_t* name; bool found; };
   const Row rows[] = {
       {u"smi", u"John Smith", u"Acme Ltd", true},
       {u"ith", u"John Smith", u"Acme Ltd", false},

@@ -68,11 +68,7 @@ TEST(SettingsValues, InitializeReal) {
 }
 
 TEST_F(SettingsTest, ASwitchThatIsNoBooleanKeepsItsValue) {
-  struct Row {
-    const char* name;
-    const char16_t* first_rd;
-    bool suppliers_before;
-  };
+  struct Row { const char* name; const char16_t* first_rd; bool suppliers_before; };
   // A new Session's switch is false until an Initialize sets it.
   const Row rows[] = {
       {"kept false", u"{UseSuppliers=0}", false},

@@ -102,11 +102,7 @@ class FakeList : public ListControl {
 
 TEST_F(TextMatchingTest, ListSearch) {
   FakeList list({{u"Show contact", 10}, {u"Sales processing", 20}, {u"20", 99}});
-  struct Row {
-    const char* name;
-    Var value;
-    int16_t expected;
-  };
+  struct Row { const char* name; Var value; int16_t expected; };
   const Row rows[] = {
       {"whole text, other case", Var(u"sales processing"), 1},
       {"a leading part is not enough", Var(u"SHOW"), -1},

@@ -14,11 +14,7 @@ namespace {
 using testing::PlatformTest;
 
 // What a read is expected to give: the kind, and the text or the number.
-struct Expect {
-  VarKind kind;
-  Text text;
-  double number;
-};
+struct Expect { VarKind kind; Text text; double number; };
 
 Expect Empty() { return {VarKind::Empty, u"", 0}; }
 Expect Str(const Text& t) { return {VarKind::String, t, 0}; }
@@ -39,12 +35,7 @@ class GetVarTest : public PlatformTest {};
 // Reading, and the failures it logs (none unless given); a failure ends
 // the reading with what was read so far.
 TEST_F(GetVarTest, ReadsEntries) {
-  struct Case {
-    const char16_t* vars;
-    const char16_t* key;
-    Expect want;
-    std::vector<std::string> failures;
-  };
+  struct Case { const char16_t* vars; const char16_t* key; Expect want; std::vector<std::string> failures; };
   const Case cases[] = {
       {u"", u"A", Empty()},
       {u"{B=1}{C(S1)=2}", u"A", Empty()},
@@ -104,11 +95,7 @@ TEST_F(GetVarTest, ReadsEntries) {
 }
 
 TEST_F(GetVarTest, DefaultOnlyForAbsentEntries) {
-  struct Case {
-    const char16_t* vars;
-    Var def;
-    Expect want;
-  };
+  struct Case { const char16_t* vars; Var def; Expect want; };
   const Case cases[] = {
       {u"", Var::Integer(50), {VarKind::Integer, u"", 50}},  // stays a number
       {u"{B=1}", Var(u"none"), Str(u"none")},

@@ -66,11 +66,7 @@ TEST_F(WindowFindingTest, ChildrenOnlyOneLevelDownOnlyOfTheProcessAndNothingWith
 }
 
 TEST_F(WindowFindingTest, WaitHandlesMessagesWhileWaiting) {
-  struct WaitCase {
-    float timeout;
-    uint32_t start_ticks;
-    uint32_t expected_ms;
-  };
+  struct WaitCase { float timeout; uint32_t start_ticks; uint32_t expected_ms; };
   // Ticks about to wrap stand for a wait over midnight: it still ends on time.
   for (WaitCase c : {WaitCase{5, 1000, 5000}, WaitCase{1.25f, 0xFFFFFF00u, 1250}, WaitCase{0, 7, 0}, WaitCase{-1, 7, 0}}) {
     desk.events.clear();

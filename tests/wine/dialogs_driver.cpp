@@ -147,11 +147,7 @@ void ConfigurationDialog(_Session* s) {
   }), L"{Caption(S20)=C:\\Ledra\\a_sname.dbf}{Dbfile(S20)=C:\\Ledra\\a_sname.dbf}{UseSuppliers(N1)=0}"
       L"{UseCustomers(N1)=1}");
 
-  const struct {
-    const char* name;
-    const wchar_t* typed;
-    const wchar_t* expected;
-  } texts[] = {
+  const struct { const char* name; const wchar_t* typed; const wchar_t* expected; } texts[] = {
       {"(default) in any case", L"(dEFAULT)",
        L"{Caption(S7)=LedraII}{Dbfile(S9)=(dEFAULT)}{UseSuppliers(N1)=1}{UseCustomers(N1)=1}"},
       {"25 characters", L"D:\\Data\\Ledra\\a_sname.dbf",

@@ -31,19 +31,9 @@ std::wstring Call(F&& f) {
 // GetProcessHandleCount says 0, its PrivateUsage is the swap in use): the
 // process's entries in the system handle table, and the committed private
 // pages that VirtualQuery walks. Windows answers both alike.
-struct Usage {
-  unsigned long handles = 0;
-  unsigned long long bytes = 0;
-};
+struct Usage { unsigned long handles = 0; unsigned long long bytes = 0; };
 
-struct HandleEntry {
-  ULONG owner_pid;
-  BYTE object_type;
-  BYTE flags;
-  USHORT value;
-  PVOID object;
-  ULONG access;
-};
+struct HandleEntry { ULONG owner_pid; BYTE object_type; BYTE flags; USHORT value; PVOID object; ULONG access; };
 
 DWORD HandleEntries() {
   using Query = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);

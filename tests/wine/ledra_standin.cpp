@@ -49,10 +49,7 @@ std::string TitleOf(HWND w) {
 }
 
 // The menu keys of each screen, as the plug-in types them after tapping Alt.
-struct Menu {
-  const char* keys;
-  const char* screen;
-};
+struct Menu { const char* keys; const char* screen; };
 const Menu kMenus[] = {{"sp", "Customer"}, {"op", "SOP Processing"}, {"cp", "Stock"}, {"p\ri", "Supplier"}};
 
 HWND FindScreen(const char* title) {
