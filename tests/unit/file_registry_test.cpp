@@ -21,15 +21,9 @@ std::string U8(const Text& t) { return ToUtf8(t); }
 TEST_F(FileRegistryTest, FileEndAndFilePath) {
   struct Row { const char16_t* path; const char16_t* file; const char16_t* folder; };
   const Row rows[] = {
-      {u"C:\\Data\\ledger.dbf", u"ledger.dbf", u"C:\\Data"},
-      {u"C:\\file.dbf", u"file.dbf", u"C:"},
-      {u"ledger.dbf", u"ledger.dbf", u""},
-      {u"C:\\Data\\", u"", u"C:\\Data"},
-      {u"", u"", u""},
-      {u"   ", u"   ", u""},
-      {u"\\x", u"x", u""},
-      {u" \\x", u"x", u" "},
-      {u"C:/Data/ledger.dbf", u"C:/Data/ledger.dbf", u""},
+      {u"C:\\Data\\ledger.dbf", u"ledger.dbf", u"C:\\Data"}, {u"C:\\file.dbf", u"file.dbf", u"C:"},
+      {u"ledger.dbf", u"ledger.dbf", u""}, {u"C:\\Data\\", u"", u"C:\\Data"}, {u"", u"", u""}, {u"   ", u"   ", u""},
+      {u"\\x", u"x", u""}, {u" \\x", u"x", u" "}, {u"C:/Data/ledger.dbf", u"C:/Data/ledger.dbf", u""},
       {u"C:\\My Data\\a b.dbf ", u"a b.dbf ", u"C:\\My Data"},
   };
   for (const Row& r : rows) {

@@ -52,9 +52,7 @@ TEST_F(TextFormTest, InvariantForms) {
     EXPECT_EQ(ToUtf8(CStr(c.value)), c.want) << c.want;
     EXPECT_EQ(ToUtf8(TextForm(c.value)), c.want) << c.want;
   }
-}
-
-TEST_F(TextFormTest, NullAndObjects) {
+  // Null and objects.
   const Var object = Var::Obj(std::make_shared<Object>());
   EXPECT_EQ(FailureOf([] { CStr(Var::Null()); }), "Invalid use of Null");
   EXPECT_EQ(ToUtf8(TextForm(Var::Null())), "");
