@@ -2,15 +2,10 @@
 // over real files.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <algorithm>
 #include <fstream>
 
+#include "fakes/temp_folder.h"
 #include "platform/native/native_files.h"
 #include "unit/dbf_test_support.h"
 
@@ -48,22 +43,12 @@ INSTANTIATE_TEST_SUITE_P(
 
 class NativeFilesTest : public PlatformTest {
  protected:
-  NativeFilesTest() {
-    char tmpl[] = "/tmp/ledra_dbf_XXXXXX";
-    dir_ = mkdtemp(tmpl);
-    sys.platform.files = &files;
-  }
-  ~NativeFilesTest() override {
-    for (const auto& f : created_) std::remove(f.c_str());
-    rmdir(dir_.c_str());
-  }
+  NativeFilesTest() { sys.platform.files = &files; }
   void Write(const std::string& name, const std::string& bytes) {
-    std::string path = dir_ + "/" + name;
-    std::ofstream(path, std::ios::binary) << bytes;
-    created_.push_back(path);
+    std::ofstream(dir_ + "/" + name, std::ios::binary) << bytes;
   }
-  std::string dir_;
-  std::vector<std::string> created_;
+  TempFolder temp;
+  const std::string& dir_ = temp.path;
   NativeFiles files;
 };
 

@@ -2,10 +2,10 @@
 // support engineer reads, and the exit codes scripts rely on.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <sstream>
 
 #include "fakes/fake_platform.h"
+#include "fakes/temp_folder.h"
 #include "platform/native/native_files.h"
 #include "tools/ledra.h"
 #include "tools/sample_tables.h"
@@ -17,26 +17,20 @@ class LedraToolTest : public PlatformTest {
  protected:
   LedraToolTest() {
     sys.platform.files = &files;
-    char pattern[] = "/tmp/ledra-tool-XXXXXX";
-    const char* made = ::mkdtemp(pattern);
-    dir = made ? made : "/tmp";
     summary = sample::GenerateCompany(dir, "a_", 120, 5, sample::CompanyOptions());
-  }
-  ~LedraToolTest() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir, ignored);
   }
 
   int Run(std::vector<std::string> args) {
     out.str("");
     err.str("");
     args.push_back("--dbfile");
-    args.push_back(dir + "/a_sname.dbf");
+    args.push_back(temp.path + "/a_sname.dbf");
     return tool::Run(args, out, err);
   }
 
   NativeFiles files;
-  std::string dir;
+  TempFolder temp;
+  const std::string& dir = temp.path;
   sample::CompanySummary summary;
   std::ostringstream out, err;
 };

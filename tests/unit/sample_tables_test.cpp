@@ -10,6 +10,7 @@
 
 #include "dbf/dbf_connection.h"
 #include "fakes/fake_platform.h"
+#include "fakes/temp_folder.h"
 #include "platform/native/native_files.h"
 #include "tools/dbf_writer.h"
 #include "tools/sample_tables.h"
@@ -17,7 +18,6 @@
 namespace ledra {
 namespace {
 
-namespace fs = std::filesystem;
 using sample::CompanyOptions;
 using sample::CompanySummary;
 using sample::GenerateCompany;
@@ -31,26 +31,10 @@ std::string Slurp(const std::string& path) {
 
 class SampleTablesTest : public testing::PlatformTest {
  protected:
-  SampleTablesTest() {
-    sys.platform.files = &files;
-    char pattern[] = "/tmp/ledra-sample-XXXXXX";
-    const char* made = ::mkdtemp(pattern);
-    EXPECT_NE(made, nullptr);
-    dir = made ? made : "/tmp";
-  }
-  ~SampleTablesTest() override {
-    std::error_code ignored;
-    fs::remove_all(dir, ignored);
-  }
-
-  std::string Sub(const std::string& name) {
-    std::string path = dir + "/" + name;
-    fs::create_directories(path);
-    return path;
-  }
+  SampleTablesTest() { sys.platform.files = &files; }
 
   NativeFiles files;
-  std::string dir;
+  testing::TempFolder temp;
 };
 
 struct Variant { const char* label; bool vfp; uint8_t version; };
@@ -63,12 +47,12 @@ const Variant kVariants[] = {{"FoxPro2", false, 0x03}, {"VisualFoxPro", true, 0x
 TEST_F(SampleTablesTest, TablesHaveTheirVariantsFormatAndAFewDeletedRows) {
   for (const Variant& v : kVariants) {
     SCOPED_TRACE(v.label);
-    std::string folder = Sub(v.label);
+    std::string folder = temp.Sub(v.label);
     CompanyOptions options;
     options.visual_foxpro = v.vfp;
     CompanySummary made = GenerateCompany(folder, "a_", kRows, 7, options);
     for (const sample::TableSummary* t : {&made.suppliers, &made.customers}) {
-      TableInfo info = InspectTable(FromUtf8(folder), FromUtf8(fs::path(t->path).stem().string()));
+      TableInfo info = InspectTable(FromUtf8(folder), FromUtf8(std::filesystem::path(t->path).stem().string()));
       EXPECT_EQ(info.version, v.version);
       EXPECT_EQ(info.codepage, 1252u);
       EXPECT_EQ(info.rows, kRows);
@@ -89,8 +73,8 @@ TEST_F(SampleTablesTest, SameSeedSameBytesOtherSeedOtherRows) {
     SCOPED_TRACE(c.label);
     CompanyOptions options;
     options.visual_foxpro = c.vfp;
-    std::string a = Sub(std::string(c.label) + "-a");
-    std::string b = Sub(std::string(c.label) + "-b");
+    std::string a = temp.Sub(std::string(c.label) + "-a");
+    std::string b = temp.Sub(std::string(c.label) + "-b");
     GenerateCompany(a, "a_", kRows, 42, options);
     GenerateCompany(b, "a_", kRows, c.seed, options);
     for (const char* name : {"/a_pname.dbf", "/a_sname.dbf"}) {
@@ -100,7 +84,7 @@ TEST_F(SampleTablesTest, SameSeedSameBytesOtherSeedOtherRows) {
 }
 
 TEST_F(SampleTablesTest, StreamWriterValuesReadBack) {
-  std::string folder = Sub("writer");
+  std::string folder = temp.Sub("writer");
   tool::DbfStreamWriter w;
   tool::DbfFormat format;
   format.version = 0x30;
