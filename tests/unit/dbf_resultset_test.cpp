@@ -411,8 +411,7 @@ constexpr size_t kHeaderAt = DbfWriter::kHeaderLengthAt, kRecordAt = DbfWriter::
 const int kBad = kDbfBadTable;
 
 const DamageCase kDamage[] = {
-    {"empty file", Cut(0), kBad, "too short"},
-    {"truncated in the fixed header", Cut(20), kBad, "too short"},
+    {"empty file", Cut(0), kBad, "too short"}, {"truncated in the fixed header", Cut(20), kBad, "too short"},
     {"truncated in the descriptors", Cut(50), kBad, "goes beyond the end of the file"},
     {"header length beyond the file", U16(kHeaderAt, 0xFFF0), kBad, "header length (65520) goes beyond the end of the file"},
     {"header length too small", U16(kHeaderAt, 32), kBad, "too small for any field"},
@@ -432,10 +431,8 @@ const DamageCase kDamage[] = {
     {"unknown version byte", Byte(0, 0x00), kBad, "unknown version byte 0x00"},
     {"a text file", [](std::string& f, const DbfWriter&) { f = std::string(400, 'x'); }, kBad, "unknown version byte 0x78"},
     {"null flags field of length 0", Byte(DbfWriter::FieldLengthAt(2), 0), kBad, "the field _NullFlags has length 0"},
-    {"record count high", Count(1000000000), 0, "", 3},
-    {"record count at most", Count(0xFFFFFFFFu), 0, "", 3},
-    {"record count low", Count(1), 0, "", 1},
-    {"record count 0", Count(0), 0, "", 0},
+    {"record count high", Count(1000000000), 0, "", 3}, {"record count at most", Count(0xFFFFFFFFu), 0, "", 3},
+    {"record count low", Count(1), 0, "", 1}, {"record count 0", Count(0), 0, "", 0},
     {"last record cut", [](std::string& f, const DbfWriter&) { f.resize(f.size() - 6); }, 0, "", 2},
     {"no records at all", [](std::string& f, const DbfWriter& w) { f.resize(w.HeaderLength()); }, 0, "", 0},
     {"header length a little too long",

@@ -252,11 +252,8 @@ TEST_F(SearchTest, ListTakesTheNumberWhenThereIsNoTel) {
     const char* tel;  // the Tel of the no-match answer, "" when none
   };
   const Row rows[] = {
-      {u"{Number=0161 496}", true, "0161496"},
-      {u"{Tel=020}{Number=0161}", true, "020"},
-      {u"{Tel=(020) 7946}", true, "0207946"},
-      {u"{Number=0161}", false, ""},
-      {u"{Tel=-}", false, ""},
+      {u"{Number=0161 496}", true, "0161496"}, {u"{Tel=020}{Number=0161}", true, "020"},
+      {u"{Tel=(020) 7946}", true, "0207946"}, {u"{Number=0161}", false, ""}, {u"{Tel=-}", false, ""},
   };
   Suppliers({kAcme});
   for (const Row& r : rows) {

@@ -118,20 +118,14 @@ TEST(SettingsValues, MatchLastDigits) {
   };
   const std::string dword9("\x09\0\0\0", 4), dword16("\x10\0\0\0", 4), dword_big("\0\0\0\x80", 4);
   const Row rows[] = {
-      {"absent", 0, "", 0, "", 0, false},
-      {"text with blanks", 1, " 10 ", 0, "", 10, false},
-      {"DWORD", 4, dword9, 0, "", 9, false},
-      {"lowest", 1, "6", 0, "", 6, false},
-      {"highest", 1, "15", 0, "", 15, false},
-      {"zero is off", 1, "0", 0, "", 0, false},
+      {"absent", 0, "", 0, "", 0, false}, {"text with blanks", 1, " 10 ", 0, "", 10, false},
+      {"DWORD", 4, dword9, 0, "", 9, false}, {"lowest", 1, "6", 0, "", 6, false},
+      {"highest", 1, "15", 0, "", 15, false}, {"zero is off", 1, "0", 0, "", 0, false},
       {"the user's value wins", 1, "9", 1, "11", 11, false},
       {"the user's invalid value wins too", 1, "9", 1, "x", 0, true},
-      {"too few", 1, "5", 0, "", 0, true},
-      {"too many", 4, dword16, 0, "", 0, true},
-      {"a huge DWORD", 4, dword_big, 0, "", 0, true},
-      {"negative", 1, "-9", 0, "", 0, true},
-      {"a fraction", 1, "9.5", 0, "", 0, true},
-      {"empty text", 1, "", 0, "", 0, true},
+      {"too few", 1, "5", 0, "", 0, true}, {"too many", 4, dword16, 0, "", 0, true},
+      {"a huge DWORD", 4, dword_big, 0, "", 0, true}, {"negative", 1, "-9", 0, "", 0, true},
+      {"a fraction", 1, "9.5", 0, "", 0, true}, {"empty text", 1, "", 0, "", 0, true},
       {"another type", 3, dword9, 0, "", 0, true},
   };
   for (const Row& r : rows) {
