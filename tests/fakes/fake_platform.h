@@ -1,6 +1,6 @@
 // The platform the unit tests run on: invariant locale, an in-memory
 // registry, a log file in memory, a clock the test sets, and a message
-// pump that counts how often it was asked.
+// pump that records when it was asked.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -40,25 +40,28 @@ class ManualClock : public Clock {
   uint32_t ticks = 0;
 };
 
-class CountingPump : public MessagePump {
+// Counts how often it was asked for messages, and records when (by the
+// test clock) it handled them.
+class RecordingPump : public MessagePump {
  public:
+  explicit RecordingPump(const ManualClock& clock) : clock_(clock) {}
   bool HasPending() const override { ++checks; return pending; }
-  void DoEvents() override { ++pumps; }
+  void DoEvents() override { handled_at.push_back(clock_.ticks); }
   void WaitForMessages(uint32_t) override {}
   mutable int checks = 0;
-  int pumps = 0;
+  std::vector<uint32_t> handled_at;
   bool pending = false;
+
+ private:
+  const ManualClock& clock_;
 };
 
-// Real locks; a thread starts only when a test asks for real threads, and
-// otherwise a test runs the search keys' worker rounds itself
-// (RefreshSearchKeys), in step with its clock.
+// Real locks, but no thread starts: a test runs the search keys' worker
+// rounds itself (RefreshSearchKeys), in step with its clock. The worker's
+// own thread is the stress test's.
 class TestThreads : public NativeThreads {
  public:
-  std::unique_ptr<Thread> Start(std::function<void()> body) override {
-    return real ? NativeThreads::Start(std::move(body)) : nullptr;
-  }
-  bool real = false;
+  std::unique_ptr<Thread> Start(std::function<void()>) override { return nullptr; }
 };
 
 class FakeOwnerWindow : public OwnerWindow {
@@ -125,7 +128,7 @@ class FakePlatform {
   InvariantLocale locale;
   RecordingLog log;
   ManualClock clock;
-  CountingPump pump;
+  RecordingPump pump{clock};
   MemoryRegistry registry;
   FakeWindows windows;
   TestThreads threads;
