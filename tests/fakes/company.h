@@ -19,17 +19,10 @@
 
 namespace ledra::testing {
 
-// The nine contact columns of one row, in the tables' own order.
+// The nine contact columns of one row, in the tables' own order: name is
+// the company, contact the person.
 struct Contact {
-  Text account{};
-  Text name{};     // the company
-  Text contact{};  // the person
-  Text teleno{};
-  Text faxno{};
-  Text addr1{};
-  Text addr2{};
-  Text addr3{};
-  Text pstcode{};
+  Text account{}, name{}, contact{}, teleno{}, faxno{}, addr1{}, addr2{}, addr3{}, pstcode{};
 };
 
 // "{key(S<length>)=value}": one text entry of a record, written out by hand.

@@ -139,16 +139,13 @@ TEST_F(ProcedureTest, FailureTextIsDescriptionAndLabel) {
   }
 }
 
-// A log that loses every line, as when c:\ cannot be written.
-class LostLog : public LogFile {
- public:
+// A log that loses every line, as when c:\ cannot be written, and a locale
+// that fails while the line is being built.
+struct LostLog : LogFile {
   void Append(const std::string&, const Full&) noexcept override { ++calls; }
   int calls = 0;
 };
-
-// A locale that fails while the line is being built.
-class FailingLocale : public InvariantLocale {
- public:
+struct FailingLocale : InvariantLocale {
   Text FormatLogTime(OleDate) const override { Raise(Err::OutOfMemory); }
 };
 
