@@ -1,6 +1,6 @@
 // The platform the unit tests run on: invariant locale, an in-memory
 // registry, a log file in memory, a clock the test sets, and a message
-// pump that records when it was asked.
+// pump that records when it handled messages.
 #pragma once
 
 #include <gtest/gtest.h>

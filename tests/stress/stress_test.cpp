@@ -8,13 +8,12 @@
 // Session.
 #include <stdio.h>
 #include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <random>
@@ -163,7 +162,7 @@ int main() {
   using namespace ledra;
   char tmpl[] = "/tmp/ledra_stress_XXXXXX";
   const std::string folder = mkdtemp(tmpl), other = folder + "/other";
-  mkdir(other.c_str(), 0700);
+  std::filesystem::create_directory(other);
   sample::GenerateCompany(folder, "a_", kRows, 17);
   sample::GenerateCompany(other, "a_", kRows / 2, 18);
   NativePlatform native(folder + "/fen.log");
@@ -195,11 +194,8 @@ int main() {
   std::string log = Slurp(folder + "/fen.log");
   std::printf("log lines (a table changed under a scan): %ld\n",
               static_cast<long>(std::count(log.begin(), log.end(), '\n')));
-  for (const char* f : {"/a_pname.dbf", "/a_sname.dbf", "/fen.log", "/other/a_pname.dbf", "/other/a_sname.dbf"}) {
-    std::remove((folder + f).c_str());
-  }
-  rmdir(other.c_str());
-  rmdir(folder.c_str());
+  std::error_code ignored;
+  std::filesystem::remove_all(folder, ignored);
   if (searches == 0 || keys.keyed == 0 || g_faults) return 1;
   std::printf("all passed\n");
   return 0;

@@ -45,10 +45,9 @@ class NativeFilesTest : public PlatformTest {
  protected:
   NativeFilesTest() { sys.platform.files = &files; }
   void Write(const std::string& name, const std::string& bytes) {
-    std::ofstream(dir_ + "/" + name, std::ios::binary) << bytes;
+    std::ofstream(temp.path + "/" + name, std::ios::binary) << bytes;
   }
   TempFolder temp;
-  const std::string& dir_ = temp.path;
   NativeFiles files;
 };
 
@@ -60,7 +59,7 @@ TEST_F(NativeFilesTest, JoinListAndOpen) {
 
   Write("One.DBF", "0123456789");
   Write("two.txt", "");
-  auto names = files.List(FromUtf8(dir_));
+  auto names = files.List(FromUtf8(temp.path));
   std::sort(names.begin(), names.end());
   ASSERT_EQ(names.size(), 2u);
   EXPECT_EQ(ToUtf8(names[0]), "One.DBF");
@@ -68,7 +67,7 @@ TEST_F(NativeFilesTest, JoinListAndOpen) {
   EXPECT_TRUE(files.List(u"/no/such/folder").empty());
 
   Text error;
-  auto f = files.OpenShared(FromUtf8(dir_ + "/One.DBF"), &error);
+  auto f = files.OpenShared(FromUtf8(temp.path + "/One.DBF"), &error);
   ASSERT_NE(f, nullptr);
   EXPECT_EQ(f->Size(), 10);
   char buf[8] = {};
@@ -77,9 +76,9 @@ TEST_F(NativeFilesTest, JoinListAndOpen) {
   EXPECT_EQ(f->ReadAt(10, buf, sizeof buf), 0);
   EXPECT_EQ(f->ReadAt(1000, buf, sizeof buf), 0);
 
-  EXPECT_EQ(files.OpenShared(FromUtf8(dir_ + "/missing.dbf"), &error), nullptr);
+  EXPECT_EQ(files.OpenShared(FromUtf8(temp.path + "/missing.dbf"), &error), nullptr);
   EXPECT_EQ(ToUtf8(error), "No such file or directory");
-  EXPECT_EQ(files.OpenShared(FromUtf8(dir_), &error), nullptr);  // a folder is no table
+  EXPECT_EQ(files.OpenShared(FromUtf8(temp.path), &error), nullptr);  // a folder is no table
   EXPECT_EQ(ToUtf8(error), "not a regular file");
 }
 
@@ -88,7 +87,7 @@ TEST_F(NativeFilesTest, QueriesOverAFolderGivenWithBackslashes) {
   w.CodePage(0x03).Field("SN_ACCOUNT", 'C', 6).Field("SN_NAME", 'C', 8);
   w.Row({"A1", "caf\xE9"}).DeletedRow({"A2", "gone"}).Row({"A3", "Zed"});
   Write("X_SNAME.DBF", w.Build());
-  Text folder = FromUtf8(dir_);
+  Text folder = FromUtf8(temp.path);
   for (char16_t& c : folder) c = c == u'/' ? u'\\' : c;
   auto conn = OpenDbfFolder(folder);
   auto rs = conn->OpenResultset(u"select * from x_sname where sn_name  >= 'Z'");

@@ -17,7 +17,7 @@ class LedraToolTest : public PlatformTest {
  protected:
   LedraToolTest() {
     sys.platform.files = &files;
-    summary = sample::GenerateCompany(dir, "a_", 120, 5, sample::CompanyOptions());
+    summary = sample::GenerateCompany(temp.path, "a_", 120, 5, sample::CompanyOptions());
   }
 
   int Run(std::vector<std::string> args) {
@@ -30,7 +30,6 @@ class LedraToolTest : public PlatformTest {
 
   NativeFiles files;
   TempFolder temp;
-  const std::string& dir = temp.path;
   sample::CompanySummary summary;
   std::ostringstream out, err;
 };

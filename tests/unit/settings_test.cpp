@@ -79,8 +79,10 @@ TEST_F(SettingsTest, ASwitchThatIsNoBooleanKeepsItsValue) {
     SCOPED_TRACE(r.name);
     sys.log.lines.clear();
     Session s;
-    if (r.first_rd) s.Initialize(r.first_rd, u"", nullptr);
-    if (r.first_rd) ASSERT_EQ(s.use_suppliers(), r.suppliers_before);
+    if (r.first_rd) {
+      s.Initialize(r.first_rd, u"", nullptr);
+      ASSERT_EQ(s.use_suppliers(), r.suppliers_before);
+    }
 
     s.Initialize(u"{UseSuppliers=maybe}{UseCustomers=0}{DBFile=C:\\Acc\\b_sname.dbf}", u"", nullptr);
     EXPECT_EQ(s.use_suppliers(), r.suppliers_before);
