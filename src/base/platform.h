@@ -112,9 +112,13 @@ class Registry {
 // A text value as QueryValue gives it (UTF-16), up to its first zero.
 Text RegistryText(const uint8_t* data, size_t size);
 
-// Read access to the accounting tables. Files are opened with full sharing
-// and held only while a batch of rows is read, never between two calls, so
-// the accounting application can always write, pack and reindex.
+// Read access to the accounting tables. Files are opened for reading with
+// others free to read and write, and held only while a batch of rows is
+// read, never between two calls. While a file is held, the accounting
+// application's delete of it is refused rather than left pending: a table
+// deleted under a reader would stay in the folder until the reader let go,
+// so that the new copy a pack renames to its name is refused and the
+// folder is then left without the table.
 // An open file, read by one thread at a time.
 class DataFile {
  public:
@@ -144,9 +148,28 @@ class DataFile {
   }
 };
 
+// Changes to the entries of one folder as the file system reports them:
+// files written, resized, created, removed or renamed. Reports may come
+// late (Windows reports some writes only when the writer's cache is
+// flushed) and some file systems report nothing; a watch is a hint that
+// saves reading, never the only way a change is seen.
+class FolderWatch {
+ public:
+  virtual ~FolderWatch() = default;
+  // Appends the names of the entries changed since the last call; false
+  // when the watch lost track (too many changes at once, the folder went),
+  // so that any entry may have changed. Never waits. One thread at a time.
+  virtual bool Changes(std::vector<Text>* names) = 0;
+};
+
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
+  // Starts watching a folder; nullptr where it cannot be watched.
+  virtual std::unique_ptr<FolderWatch> Watch(const Text& folder) {
+    (void)folder;
+    return nullptr;
+  }
   // Opens for shared reading; nullptr with *error set when it cannot.
   virtual std::unique_ptr<DataFile> OpenShared(const Text& path, Text* error) = 0;
   // Entry names of a folder (for case-insensitive look-ups); empty on failure.

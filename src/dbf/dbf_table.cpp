@@ -54,10 +54,15 @@ size_t RecordsPerBlock(const Header& h, uint64_t rows) {
 }
 
 std::unique_ptr<DataFile> ReopenedFile::Open() {
+  if (go_on_ && !go_on_()) return nullptr;
   Text ignored;
   std::unique_ptr<DataFile> f = fs_.OpenShared(path_, &ignored);
   DataFile::Facts facts;
-  if (f && identity_ && (!f->Stat(&facts) || (facts.identity && facts.identity != identity_))) f.reset();
+  if (f && (identity_ || size_ >= 0) &&
+      (!f->Stat(&facts) || (identity_ && facts.identity && facts.identity != identity_) ||
+       (size_ >= 0 && facts.size != size_))) {
+    f.reset();
+  }
   return f;
 }
 

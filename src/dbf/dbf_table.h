@@ -53,14 +53,16 @@ size_t RecordsPerBlock(const Header& h, uint64_t rows);
 size_t ReadRecordBlock(DataFile& file, const Header& h, uint64_t first, size_t want, uint8_t* block);
 
 // A table file opened for each read and closed after it, for a reader that
-// takes long (the search keys' builds and checks) and must not hold the
-// file between blocks: Windows renames nothing over an open file, and the
-// application packs a table into a copy it renames over the table. A read
-// that finds another file than `identity` at the path fails.
+// takes long (the search keys' builds) and must not hold the file between
+// blocks: Windows renames nothing over an open file, and the application
+// packs a table into a copy it renames over the table. A read fails when
+// it finds another file than `identity` at the path, a size other than
+// `size` (unless -1), or when go_on (if given) says to stop.
 class ReopenedFile : public DataFile {
  public:
-  ReopenedFile(FileSystem& fs, Text path, uint64_t identity)
-      : fs_(fs), path_(std::move(path)), identity_(identity) {}
+  ReopenedFile(FileSystem& fs, Text path, uint64_t identity, int64_t size = -1,
+               std::function<bool()> go_on = nullptr)
+      : fs_(fs), path_(std::move(path)), identity_(identity), size_(size), go_on_(std::move(go_on)) {}
   int64_t ReadAt(uint64_t offset, void* buf, size_t n) override;
   int64_t Size() override;
 
@@ -69,6 +71,8 @@ class ReopenedFile : public DataFile {
   FileSystem& fs_;
   Text path_;
   uint64_t identity_;
+  int64_t size_;
+  std::function<bool()> go_on_;
 };
 
 // Reads the first `rows` records in blocks, handing each block to take

@@ -96,7 +96,8 @@ struct KeyData {
   std::vector<char16_t> initial;  // upper-cased first character of the trimmed name
   std::vector<uint8_t> prefix;    // two per row: the name's first bytes, blank-padded
   std::vector<uint8_t> flags;
-  uint64_t content = 0;           // hash of every record's bytes that the keys come from
+  uint32_t span_rows = 1;         // records per span (SpanRows)
+  std::vector<uint64_t> sums;     // per span of records: the hash of the bytes its keys come from
   Postings runs;                  // by each run of kRun dialling characters, and by "*" and "#"
   Postings word_starts;           // by the start of each word
   Postings initials;              // by the initial's low byte
@@ -134,6 +135,13 @@ struct Columns {
 // The three columns by name, as the scan finds them; all must hold text.
 bool FindColumns(const dbf::Header& h, const dbf::TableText& text, const ColumnNames& names, Columns* out);
 
+// What the keys come from is summed in spans of records of about this many
+// bytes, so that a check can read a table a span at a time.
+constexpr size_t kSpanBytes = 64 * 1024;
+inline uint32_t SpanRows(const dbf::Header& h) {
+  return static_cast<uint32_t>(std::max<size_t>(1, kSpanBytes / std::max<size_t>(1, h.record_length)));
+}
+
 // The keys of the first `rows` records of t, reading them in blocks; every
 // byte is charged first. nullptr when the read was cut short, the keys did
 // not fit or stop was set.
@@ -141,11 +149,9 @@ std::shared_ptr<const KeyData> BuildKeys(const dbf::OpenedTable& t, const dbf::T
                                          uint64_t rows, const std::atomic<bool>& stop,
                                          std::function<bool(uint64_t)> charge);
 
-// The hash of what the keys of the first `rows` records of t come from
-// (KeyData::content); the records read, fewer when the file ended, a read
-// failed or stop was set.
-uint64_t HashRecords(const dbf::OpenedTable& t, const Columns& c, uint64_t rows, const std::atomic<bool>& stop,
-                     uint64_t* content);
+// The sum of a span: the hash of the bytes of n records (one after another
+// in block) that the keys come from (KeyData::sums).
+uint64_t SpanSum(const dbf::Header& h, const Columns& c, const uint8_t* block, size_t n);
 
 // The record numbers of the first max_rows rows of k that can match
 // request, whose query is q, in order; false when the keys cannot answer
@@ -154,10 +160,11 @@ uint64_t HashRecords(const dbf::OpenedTable& t, const Columns& c, uint64_t rows,
 bool FindMatches(const KeyRequest& request, const dbf::Query& q, const dbf::TableText& text, const KeyData& k,
                  size_t max_rows, std::vector<uint64_t>* records);
 
-// The records of the opened table t, read again for the caller to test as
-// the engine's result set for q; stale marks the keys they came from as not
-// to be used again.
-std::shared_ptr<KeyedRows> ReadKeyedRows(dbf::OpenedTable t, const dbf::Query& q, std::vector<uint64_t> records,
-                                         std::function<void()> stale);
+// The records of the table t, opened at path, read again for the caller to
+// test as the engine's result set for q; t's file is closed once the first
+// block is read. stale marks the keys they came from as not to be used
+// again.
+std::shared_ptr<KeyedRows> ReadKeyedRows(FileSystem& fs, const Text& path, dbf::OpenedTable t, const dbf::Query& q,
+                                         std::vector<uint64_t> records, std::function<void()> stale);
 
 }  // namespace ledra::keys

@@ -386,20 +386,26 @@ std::vector<uint64_t> Matches(const KeyData& k, const Plan& plan, size_t max_row
 
 // The chosen records of a table, presented as a table of just those
 // records, so that the engine's own result set reads and decodes them.
-// Records close together are read in one request.
+// Records close together are read in one request. The file the stamp was
+// taken from serves the first read (the engine's first block: every row
+// of an ordinary answer) and is closed after it; a later read opens the
+// file again, as the scan does.
 class PickedRecords : public DataFile {
  public:
   static constexpr uint64_t kGapBytes = 32 * 1024;
 
-  PickedRecords(std::unique_ptr<DataFile> file, const dbf::Header& h, std::vector<uint64_t> records,
+  PickedRecords(FileSystem& fs, const Text& path, dbf::OpenedTable t, std::vector<uint64_t> records,
                 std::shared_ptr<bool> changed)
-      : file_(std::move(file)),
-        header_length_(h.header_length),
-        reclen_(h.record_length),
+      : first_(std::move(t.file)),
+        later_(fs, path, t.identity),
+        header_length_(t.header.header_length),
+        reclen_(t.header.record_length),
         records_(std::move(records)),
         changed_(std::move(changed)) {}
 
   int64_t ReadAt(uint64_t offset, void* buf, size_t n) override {
+    std::unique_ptr<DataFile> first = std::move(first_);
+    DataFile& file = first ? *first : later_;
     if (offset < header_length_ || (offset - header_length_) % reclen_ != 0) return -1;
     size_t k = static_cast<size_t>((offset - header_length_) / reclen_);
     size_t want = std::min(n / reclen_, records_.size() - std::min(k, records_.size()));
@@ -409,12 +415,12 @@ class PickedRecords : public DataFile {
       // A run of records that lie close together.
       size_t end = k + done + 1;
       while (end < k + want && (records_[end] - records_[end - 1]) * reclen_ <= kGapBytes) ++end;
-      const uint64_t first = records_[k + done];
-      const size_t span = static_cast<size_t>((records_[end - 1] - first + 1) * reclen_);
+      const uint64_t from = records_[k + done];
+      const size_t span = static_cast<size_t>((records_[end - 1] - from + 1) * reclen_);
       scratch_.resize(span);
-      size_t got = dbf::ReadFully(*file_, header_length_ + first * reclen_, scratch_.data(), span);
+      size_t got = dbf::ReadFully(file, header_length_ + from * reclen_, scratch_.data(), span);
       for (size_t i = k + done; i < end; ++i) {
-        const size_t at = static_cast<size_t>((records_[i] - first) * reclen_);
+        const size_t at = static_cast<size_t>((records_[i] - from) * reclen_);
         if (at + reclen_ > got) {
           *changed_ = true;  // the file ended before the row
           return static_cast<int64_t>(done * reclen_);
@@ -430,7 +436,8 @@ class PickedRecords : public DataFile {
   int64_t Size() override { return static_cast<int64_t>(header_length_ + records_.size() * reclen_); }
 
  private:
-  std::unique_ptr<DataFile> file_;
+  std::unique_ptr<DataFile> first_;
+  dbf::ReopenedFile later_;
   uint64_t header_length_;
   size_t reclen_;
   std::vector<uint64_t> records_;
@@ -440,14 +447,17 @@ class PickedRecords : public DataFile {
 
 class KeyedDbfRows : public KeyedRows {
  public:
-  KeyedDbfRows(dbf::OpenedTable t, const dbf::Query& q, std::vector<uint64_t> records, std::function<void()> stale)
+  KeyedDbfRows(FileSystem& fs, const Text& path, dbf::OpenedTable t, const dbf::Query& q,
+               std::vector<uint64_t> records, std::function<void()> stale)
       : stale_(std::move(stale)), expected_(records.size()) {
     changed_ = std::make_shared<bool>(false);
     dbf::OpenedTable view;
     view.header = t.header;
     view.header.record_count = static_cast<uint32_t>(records.size());
     view.file_size = t.header.header_length + records.size() * uint64_t{t.header.record_length};
-    view.file = std::make_unique<PickedRecords>(std::move(t.file), t.header, std::move(records), changed_);
+    // The result set reads its first block here, or with no rows closes
+    // the file at once: either way the table is not held past this.
+    view.file = std::make_unique<PickedRecords>(fs, path, std::move(t), std::move(records), changed_);
     rs_ = std::make_unique<dbf::DbfResultSet>(std::move(view), q.table, q);
     if (!rs_->Eof()) ++delivered_;
   }
@@ -483,9 +493,9 @@ bool FindMatches(const KeyRequest& request, const dbf::Query& q, const dbf::Tabl
   return true;
 }
 
-std::shared_ptr<KeyedRows> ReadKeyedRows(dbf::OpenedTable t, const dbf::Query& q, std::vector<uint64_t> records,
-                                         std::function<void()> stale) {
-  return std::make_shared<KeyedDbfRows>(std::move(t), q, std::move(records), std::move(stale));
+std::shared_ptr<KeyedRows> ReadKeyedRows(FileSystem& fs, const Text& path, dbf::OpenedTable t, const dbf::Query& q,
+                                         std::vector<uint64_t> records, std::function<void()> stale) {
+  return std::make_shared<KeyedDbfRows>(fs, path, std::move(t), q, std::move(records), std::move(stale));
 }
 
 }  // namespace ledra::keys

@@ -135,6 +135,7 @@ class Builder {
     plain_upper_ = PlainAsciiUpper();
     ascii_same_ = AsciiDecodesToItself(text);
     data_ = std::make_shared<KeyData>();
+    data_->span_rows = SpanRows(h);
     content_ = kFnvStart;
   }
 
@@ -152,7 +153,10 @@ class Builder {
     KeyData& d = *data_;
     d.tel_at.push_back(static_cast<uint32_t>(d.tel.size()));
     d.words_at.push_back(static_cast<uint32_t>(d.words.size()));
-    d.content = content_;
+    if (d.rows % d.span_rows != 0) {
+      if (!Room(d.sums, 1)) return nullptr;
+      d.sums.push_back(content_);
+    }
     // Copied down only when much room is spare.
     auto fit = [&](auto& v) {
       const uint64_t before = v.capacity();
@@ -189,7 +193,7 @@ class Builder {
       }
     }
     return Room(d.tel, tel) && Room(d.words, words) && Room(d.tel_at, n + 1) && Room(d.words_at, n + 1) &&
-           Room(d.initial, n) && Room(d.prefix, 2 * n) && Room(d.flags, n);
+           Room(d.initial, n) && Room(d.prefix, 2 * n) && Room(d.flags, n) && Room(d.sums, n / d.span_rows + 1);
   }
 
   // Room for extra more elements, charged before it is taken.
@@ -227,7 +231,10 @@ class Builder {
     KeyData& d = *data_;
     content_ = hash_.Add(content_, rec);
     ++done_;
-    ++d.rows;
+    if (++d.rows % d.span_rows == 0) {
+      d.sums.push_back(content_);
+      content_ = kFnvStart;
+    }
     d.tel_at.push_back(static_cast<uint32_t>(d.tel.size()));
     d.words_at.push_back(static_cast<uint32_t>(d.words.size()));
     if (rec[0] == '*') {
@@ -346,15 +353,11 @@ std::shared_ptr<const KeyData> BuildKeys(const dbf::OpenedTable& t, const dbf::T
   return b.Finish();
 }
 
-uint64_t HashRecords(const dbf::OpenedTable& t, const Columns& c, uint64_t rows, const std::atomic<bool>& stop,
-                     uint64_t* content) {
-  const RecordHash hash(t.header, c);
-  const size_t reclen = t.header.record_length;
-  *content = kFnvStart;
-  return dbf::ReadRecords(*t.file, t.header, rows, &stop, [&](const uint8_t* block, size_t n) {
-    for (size_t i = 0; i < n; ++i) *content = hash.Add(*content, block + i * reclen);
-    return true;
-  });
+uint64_t SpanSum(const dbf::Header& h, const Columns& c, const uint8_t* block, size_t n) {
+  const RecordHash hash(h, c);
+  uint64_t sum = kFnvStart;
+  for (size_t i = 0; i < n; ++i) sum = hash.Add(sum, block + i * h.record_length);
+  return sum;
 }
 
 }  // namespace keys

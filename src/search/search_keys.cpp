@@ -1,7 +1,9 @@
 // The key cache itself: one entry per kept table, the stamp that says
-// whether its keys still describe the file, the budget their bytes are
-// charged to, the worker that builds, checks and gives back keys, and the
-// public calls of search_keys.h. The keys' own parts are in key_data.h.
+// whether its keys still describe the file, the signs of change that put
+// them in doubt (the folders' change notifications, searches, the rolling
+// check), the budget their bytes are charged to, the worker that builds,
+// checks and gives back keys, and the public calls of search_keys.h. The
+// keys' own parts are in key_data.h.
 #include "search/search_keys.h"
 
 #include <algorithm>
@@ -19,17 +21,23 @@ namespace {
 
 using namespace keys;
 
-constexpr uint32_t kRecheckMs = 20000;         // keys in use are read again at this age
-constexpr uint32_t kTickMs = 1000;             // how often the worker looks at the stamps
-constexpr uint32_t kRetryMs = 10000;           // after keys did not fit the budget
-constexpr uint64_t kIdleMs = 10 * 60 * 1000;  // keys of a table not searched this long are given back
+constexpr uint32_t kTickMs = 250;              // how often the worker looks at the folders and its tables
+constexpr uint32_t kBackOffMs = 5000;          // the first wait after a sign of maintenance, doubled while they last
+constexpr uint32_t kMaxBackOffMs = 60000;
+constexpr uint32_t kRetryMs = 10000;           // after keys did not fit the budget, or the table lacks a column
+constexpr uint32_t kRollQuietMs = 60000;       // the rolling check leaves a table alone this long after a change
+constexpr uint64_t kRollMostCredit = 2 * kSpanBytes;  // the rolling check never catches up in a burst
+constexpr uint64_t kHeaderRead = 4096;         // what taking a table's stamp reads at least
+constexpr uint32_t kWatchRetryMs = 10000;      // a folder that cannot be watched is tried again after this
+constexpr uint64_t kIdleMs = 10 * 60 * 1000;   // keys of a table not searched this long are given back
 constexpr int64_t kCoarseWriteTime = 2 * 10000000;  // 2 s of file time: the coarsest write times kept
 constexpr uint32_t kStopWaitMs = 2000;         // the most that stopping the worker waits for it
 
 std::atomic<uint64_t> g_bytes{0};
 std::atomic<uint64_t> g_budget{kDefaultSearchKeyBudget};
 std::atomic<uint64_t> g_builds{0};
-std::atomic<uint64_t> g_checks{0};
+std::atomic<uint64_t> g_rolled{0};
+std::atomic<uint64_t> g_backoffs{0};
 std::atomic<uint64_t> g_keyed{0};
 std::atomic<uint64_t> g_scans{0};
 
@@ -68,9 +76,9 @@ struct Keys {
   Stamp stamp;
   Text path;
   ColumnNames columns;
-  uint64_t read_at = 0;      // when the read that built or last checked them began
-  bool trusted = false;      // that read overlapped no write
-  mutable std::atomic<bool> stale{false};  // a search found a row they got wrong
+  uint32_t codepage = 0;
+  uint64_t changes = 0;  // the entry's signs of change when the read that built them began
+  bool trusted = false;  // that read overlapped no write
 };
 
 // A table some connection keeps keys for.
@@ -79,14 +87,18 @@ struct Entry {
   Text folder, table;
   ColumnNames columns;
   std::function<Text()> find_path;
-  std::unique_ptr<Lock> mu;    // keys
-  std::unique_ptr<Lock> busy;  // held by whoever reads the file for its keys
+  std::unique_ptr<Lock> mu;  // keys
   std::shared_ptr<const Keys> keys;
   std::atomic<uint64_t> used_at{0};
-  int holders = 0;             // the cache's lock
-  Text path;                   // busy: the file found for the table
-  uint64_t next_at = 0;        // busy: not read again before
-  bool starved = false;        // busy: the last build did not fit the budget
+  std::atomic<uint64_t> changes{0};     // signs of a change so far
+  std::atomic<uint64_t> changed_at{0};  // when the last one came
+  int holders = 0;                      // the cache's lock
+  // The rounds' own, under their lock:
+  Text path;                 // the file found for the table
+  uint64_t next_at = 0;      // not read again before
+  uint32_t backoff = 0;      // the last back-off
+  uint32_t roll_span = 0;    // the rolling check's next span
+  bool starved = false;      // the last build did not fit the budget
 
   std::shared_ptr<const Keys> Current() {
     Locked hold(*mu);
@@ -99,14 +111,46 @@ struct Entry {
     }
     // the old keys go here, outside the lock
   }
+  // Whether keys describe the file as far as anything has said.
+  bool Holds(const Keys* k) const { return k && k->trusted && k->changes == changes; }
+  // A sign of change: keys read before it answer nothing more.
+  void Doubt(uint64_t now) {
+    changed_at = now;
+    ++changes;
+  }
+  // The same, unless the keys were doubted already.
+  void Doubt(const Keys& k, uint64_t now) {
+    changed_at = now;
+    uint64_t expected = k.changes;
+    changes.compare_exchange_strong(expected, expected + 1);
+  }
+  // The name the folder's watch reports for the table.
+  Text FileName() const {
+    if (path.empty()) return table + u".dbf";
+    const size_t slash = path.find_last_of(u"/\\");
+    return slash == Text::npos ? path : path.substr(slash + 1);
+  }
 };
 
 using EntryKey = std::tuple<const FileSystem*, Text, Text>;
+using FolderKey = std::pair<FileSystem*, Text>;
+
+struct Watched {
+  std::unique_ptr<FolderWatch> watch;
+  uint64_t retry_at = 0;
+};
 
 struct Cache {
-  explicit Cache(Threads& t) : mu(t.NewLock()), life(t.NewLock()), wake(t.NewSignal()) {}
+  explicit Cache(Threads& t) : mu(t.NewLock()), rounds(t.NewLock()), life(t.NewLock()), wake(t.NewSignal()) {}
   std::unique_ptr<Lock> mu;  // the map only, never held while reading a file
   std::map<EntryKey, std::shared_ptr<Entry>> tables;
+
+  // One round at a time, and what only rounds touch.
+  std::unique_ptr<Lock> rounds;
+  std::map<FolderKey, Watched> watches;
+  uint64_t roll_credit = 0;
+  uint64_t roll_at = 0;
+  size_t roll_next = 0;
 
   // The worker: started by the first holder of kept keys, stopped by the last.
   std::unique_ptr<Lock> life;
@@ -166,7 +210,36 @@ bool StampOf(const dbf::OpenedTable& t, Stamp* s) {
 }
 
 // ---------------------------------------------------------------------------
-// The worker's side: building, checking and giving back keys
+// The worker's side: signs of change, building, checking and giving back keys
+
+// What the folders' watches report: a table named, or a watch that lost
+// track, puts its keys in doubt. A watch is made for every folder with
+// kept tables (again some seconds after it could not be).
+void TakeNotices(Cache& c, const std::vector<std::shared_ptr<Entry>>& entries, uint64_t now) {
+  std::map<FolderKey, std::vector<Entry*>> folders;
+  for (const auto& e : entries) folders[FolderKey(e->fs, e->folder)].push_back(e.get());
+  for (auto it = c.watches.begin(); it != c.watches.end();) {
+    it = folders.count(it->first) ? std::next(it) : c.watches.erase(it);
+  }
+  for (auto& [folder, in_folder] : folders) {
+    Watched& w = c.watches[folder];
+    if (!w.watch) {
+      if (now < w.retry_at) continue;
+      w.watch = folder.first->Watch(folder.second);
+      w.retry_at = now + kWatchRetryMs;
+      if (!w.watch) continue;
+    }
+    std::vector<Text> names;
+    const bool whole = w.watch->Changes(&names);
+    for (Entry* e : in_folder) {
+      const Text name = e->FileName();
+      if (!whole || std::any_of(names.begin(), names.end(), [&](const Text& n) { return dbf::SameName(n, name); })) {
+        e->Doubt(now);
+      }
+    }
+    if (!whole) w.watch.reset();  // made anew by the next round
+  }
+}
 
 // Takes n bytes of the budget, giving back the keys of the tables searched
 // least recently, and less recently than self, for as long as they do not
@@ -191,12 +264,13 @@ bool ChargeEvicting(Cache& c, const Entry& self, uint64_t n) {
 }
 
 // The table as it is now at the entry's path (found again when it cannot
-// be opened there).
+// be opened there), its header read and the file closed again.
 bool OpenEntry(Entry& e, dbf::OpenedTable* t, Stamp* stamp) {
   for (int attempt = 0; attempt < 2; ++attempt) {
     try {
       if (e.path.empty() || attempt > 0) e.path = e.find_path();
       *t = dbf::OpenTable(*e.fs, e.path, e.table);
+      t->file.reset();
       return StampOf(*t, stamp);
     } catch (...) {
     }
@@ -209,58 +283,73 @@ bool OpenEntry(Entry& e, dbf::OpenedTable* t, Stamp* stamp) {
 // `written` (and unchanged over the read) cannot have missed a write.
 bool Settled(int64_t written, int64_t began) { return began >= 0 && written <= began - kCoarseWriteTime; }
 
-// Publishes keys made or found right by a read that began at began_ms
-// (file time began) of the file with that stamp, unless it was written
-// meanwhile (the next round reads it again); whether it published.
-bool PublishRead(Entry& e, std::shared_ptr<const KeyData> data, const Stamp& stamp, uint64_t began_ms, int64_t began) {
-  dbf::OpenedTable after;
-  Stamp now;
-  if (!data || !OpenEntry(e, &after, &now) || !(now == stamp)) return false;
-  auto keys = std::make_shared<Keys>();
-  keys->data = std::move(data);
-  keys->stamp = stamp;
-  keys->path = e.path;
-  keys->columns = e.columns;
-  keys->read_at = began_ms;
-  keys->trusted = Settled(stamp.written, began);
-  e.Publish(std::move(keys));
-  return true;
+// A sign of the application's maintenance (the table missing or refused, its
+// size changing under a read): the table is left alone for a while, longer
+// each time in a row.
+void BackOff(Entry& e, uint64_t now) {
+  e.backoff = e.backoff ? std::min(kMaxBackOffMs, 2 * e.backoff) : kBackOffMs;
+  e.next_at = now + e.backoff;
+  ++g_backoffs;
 }
 
-void Build(Cache& c, Entry& e, dbf::OpenedTable& t, const Stamp& stamp, uint64_t began_ms,
-           const std::atomic<bool>& stop) {
-  e.Publish(nullptr);  // they describe another file now, and their bytes make room
+// Reads the table whose stamp was just taken into new keys, block by block,
+// each opened for its read: the read stops at once, and nothing of it is
+// used, when another file or another size turns up, a sign of change
+// comes, or the worker stops.
+void Build(Cache& c, const std::vector<std::shared_ptr<Entry>>& entries, Entry& e, dbf::OpenedTable& t,
+           const Stamp& stamp, uint64_t changes, const Clock& clock, const std::atomic<bool>& stop) {
+  const uint64_t now = clock.Milliseconds();
+  e.Publish(nullptr);  // in doubt, and their bytes make room
   e.starved = false;
   const int64_t began = e.fs->FileTimeNow();
   dbf::TableText text(t.header.codepage);
   Columns cols;
-  if (!FindColumns(t.header, text, e.columns, &cols)) return;
+  if (!FindColumns(t.header, text, e.columns, &cols)) {
+    e.next_at = now + kRetryMs;
+    return;
+  }
+  t.file = std::make_unique<dbf::ReopenedFile>(*e.fs, e.path, stamp.identity, stamp.size, [&] {
+    if (stop) return false;
+    TakeNotices(c, entries, clock.Milliseconds());
+    return e.changes == changes;
+  });
   std::shared_ptr<const KeyData> data =
       BuildKeys(t, text, cols, dbf::RecordsInFile(t.header, t.file_size), stop, [&](uint64_t n) {
         e.starved = !ChargeEvicting(c, e, n);
         return !e.starved;
       });
-  if (!data) return;  // cut short, over the budget or stopped
-  if (PublishRead(e, std::move(data), stamp, began_ms, began)) ++g_builds;
-}
-
-// Reads the file again and compares what the keys were made of; keys found
-// right are published anew with the time of this read, wrong ones built anew.
-void Check(Cache& c, Entry& e, dbf::OpenedTable& t, const Stamp& stamp, const Keys& keys, uint64_t began_ms,
-           const std::atomic<bool>& stop) {
-  const int64_t began = e.fs->FileTimeNow();
-  dbf::TableText text(t.header.codepage);
-  Columns cols;
-  if (!FindColumns(t.header, text, e.columns, &cols)) return e.Publish(nullptr);
-  uint64_t content = 0;
-  const uint64_t got = HashRecords(t, cols, keys.data->rows, stop, &content);
+  t.file.reset();
   if (stop) return;
-  if (got < keys.data->rows || content != keys.data->content) return Build(c, e, t, stamp, began_ms, stop);
-  if (PublishRead(e, keys.data, stamp, began_ms, began)) ++g_checks;
+  if (e.starved) {
+    e.next_at = now + kRetryMs;
+    return;
+  }
+  // A sign of change cut it short: the table is read once it is quiet again.
+  if (!data && e.changes != changes) return;
+  dbf::OpenedTable after;
+  Stamp now_stamp;
+  if (!data || !OpenEntry(e, &after, &now_stamp) || now_stamp.size != stamp.size) {
+    e.Doubt(clock.Milliseconds());
+    return BackOff(e, now);
+  }
+  if (!(now_stamp == stamp)) return e.Doubt(clock.Milliseconds());  // written meanwhile
+  auto keys = std::make_shared<Keys>();
+  keys->data = std::move(data);
+  keys->stamp = stamp;
+  keys->path = e.path;
+  keys->columns = e.columns;
+  keys->codepage = t.header.codepage;
+  keys->changes = changes;
+  keys->trusted = Settled(stamp.written, began);
+  e.Publish(std::move(keys));
+  e.backoff = 0;
+  e.roll_span = 0;
+  ++g_builds;
 }
 
-// What one table needs now: nothing, keys given back, a check or a build.
-void Tend(Cache& c, Entry& e, const Clock& clock, const std::atomic<bool>& stop) {
+// What one table needs now: nothing, keys given back or built.
+void Tend(Cache& c, const std::vector<std::shared_ptr<Entry>>& entries, Entry& e, const Clock& clock,
+          const std::atomic<bool>& stop) {
   const uint64_t now = clock.Milliseconds();
   std::shared_ptr<const Keys> keys = e.Current();
   const uint64_t used = e.used_at;
@@ -268,46 +357,99 @@ void Tend(Cache& c, Entry& e, const Clock& clock, const std::atomic<bool>& stop)
     if (keys) e.Publish(nullptr);
     return;
   }
+  if (e.Holds(keys.get())) return;
   if (now < e.next_at) return;
+  // A changed table is read once it has been quiet for a moment, not while
+  // it is still being written (keys read meanwhile would be in doubt again
+  // at once).
+  if (e.changes && now < e.changed_at + kQuietMs) return;
+  const uint64_t changes = e.changes;  // signs that come from here on doubt what is read
   dbf::OpenedTable t;
   Stamp stamp;
-  if (!OpenEntry(e, &t, &stamp)) {
-    e.Publish(nullptr);
-    e.next_at = now + kTickMs;
+  if (!OpenEntry(e, &t, &stamp)) return BackOff(e, now);
+  // A write too recent for its time to tell a later one apart: the read
+  // waits until it is old enough.
+  if (!Settled(stamp.written, e.fs->FileTimeNow())) return;
+  Build(c, entries, e, t, stamp, changes, clock, stop);
+  // A table that keeps changing is read at most a third of the time.
+  const uint64_t took = clock.Milliseconds() - now;
+  e.next_at = std::max(e.next_at, now + 3 * took);
+}
+
+// The rolling check, for changes that nothing reports (an edit through a
+// handle the application keeps open, a share's cached attributes): the
+// tables whose keys hold, one span of records a round and in turn, within
+// kRollBytesPerMinute. A table changed lately is left alone: its keys are
+// new, or about to be.
+void Roll(Cache& c, const std::vector<std::shared_ptr<Entry>>& entries, const Clock& clock) {
+  const uint64_t now = clock.Milliseconds();
+  if (now > c.roll_at) {
+    c.roll_credit = std::min(kRollMostCredit, c.roll_credit + (now - c.roll_at) * kRollBytesPerMinute / 60000);
+  }
+  c.roll_at = now;
+  for (size_t tried = 0; tried < entries.size(); ++tried) {
+    const size_t at = c.roll_next % entries.size();
+    Entry& e = *entries[at];
+    std::shared_ptr<const Keys> keys = e.Current();
+    if (!e.Holds(keys.get()) || now < e.changed_at + kRollQuietMs || now < e.next_at) {
+      ++c.roll_next;
+      continue;
+    }
+    const KeyData& d = *keys->data;
+    if (d.sums.empty()) {
+      ++c.roll_next;
+      continue;
+    }
+    const uint32_t span = e.roll_span < d.sums.size() ? e.roll_span : 0;
+    const uint64_t first = uint64_t{span} * d.span_rows;
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(d.span_rows, d.rows - first));
+    dbf::OpenedTable t;
+    try {
+      t = dbf::OpenTable(*e.fs, keys->path, e.table);
+    } catch (...) {
+      c.roll_credit -= std::min(c.roll_credit, kHeaderRead);
+      return BackOff(e, now);
+    }
+    const uint64_t cost = std::max<uint64_t>(kHeaderRead, t.header.header_length) + n * t.header.record_length;
+    if (c.roll_credit < cost) return;  // this table's turn waits for the credit
+    c.roll_credit -= cost;
+    ++c.roll_next;
+    Stamp stamp;
+    if (!StampOf(t, &stamp) || !(stamp == keys->stamp)) return e.Doubt(*keys, now);
+    std::vector<uint8_t> block(n * t.header.record_length);
+    const size_t got = dbf::ReadRecordBlock(*t.file, t.header, first, n, block.data());
+    t.file.reset();
+    if (got < n) return BackOff(e, now);
+    dbf::TableText text(t.header.codepage);
+    Columns cols;
+    if (!FindColumns(t.header, text, keys->columns, &cols) || SpanSum(t.header, cols, block.data(), n) != d.sums[span]) {
+      return e.Doubt(*keys, now);
+    }
+    e.roll_span = span + 1;
+    ++g_rolled;
     return;
   }
-  // Read block by block, opened for each: the table is not held open over
-  // the whole read, which may take seconds.
-  t.file = std::make_unique<dbf::ReopenedFile>(*e.fs, e.path, t.identity);
-  const bool same = keys && !keys->stale && keys->stamp == stamp && keys->path == e.path;
-  if (same && keys->trusted && now - std::min(now, keys->read_at) < kRecheckMs) return;
-  // A read too close to the last write tells nothing more until the write
-  // is old enough.
-  if (same && !keys->trusted && !Settled(stamp.written, e.fs->FileTimeNow())) return;
-  if (same) {
-    Check(c, e, t, stamp, *keys, now, stop);
-  } else {
-    Build(c, e, t, stamp, now, stop);
-  }
-  // A table that keeps changing is read at most a third of the time; one
-  // whose keys did not fit is left alone for a while.
-  const uint64_t took = clock.Milliseconds() - now;
-  e.next_at = now + std::max<uint64_t>(3 * took, e.starved ? kRetryMs : 0);
 }
 
 void Round(const std::atomic<bool>& stop) {
   Cache* c = TheCache();
   const Clock* clock = Sys().clock;
   if (!c || !clock) return;
-  for (const auto& e : c->Entries()) {
+  Locked one(*c->rounds);
+  const std::vector<std::shared_ptr<Entry>> entries = c->Entries();
+  TakeNotices(*c, entries, clock->Milliseconds());
+  for (const auto& e : entries) {
     if (stop) return;
-    if (!e->busy->TryAcquire()) continue;  // another round is at it
     try {
-      Tend(*c, *e, *clock, stop);
+      Tend(*c, entries, *e, *clock, stop);
     } catch (...) {
       e->Publish(nullptr);
     }
-    e->busy->Release();
+  }
+  if (stop || entries.empty()) return;
+  try {
+    Roll(*c, entries, *clock);
+  } catch (...) {
   }
 }
 
@@ -355,6 +497,11 @@ void StartWorker(Cache& c) {
       Round(*stop);
       if (!*stop) c.wake->Wait(kTickMs);
     }
+    {
+      // No folder stays watched (its handle open) once no worker runs.
+      Locked one(*c.rounds);
+      c.watches.clear();
+    }
     --c.alive;
   });
   if (!c.thread) {
@@ -373,7 +520,8 @@ SearchKeyStats SearchKeyState() {
   SearchKeyStats s;
   s.bytes = g_bytes;
   s.builds = g_builds;
-  s.checks = g_checks;
+  s.rolled = g_rolled;
+  s.backoffs = g_backoffs;
   s.keyed = g_keyed;
   s.scans = g_scans;
   if (Cache* c = TheCache()) {
@@ -414,7 +562,6 @@ std::shared_ptr<void> KeepSearchKeys(FileSystem& fs, const Text& folder, const s
           e->columns = {t.tel_column, t.contact_column, t.name_column};
           e->find_path = [find_path, table = t.table] { return find_path(table); };
           e->mu = threads->NewLock();
-          e->busy = threads->NewLock();
         }
         ++e->holders;
         e->used_at = now;
@@ -467,21 +614,29 @@ std::shared_ptr<KeyedRows> OpenKeyedRows(FileSystem& fs, const Text& folder, con
       return nullptr;
     };
     std::shared_ptr<const Keys> keys = entry->Current();
-    if (!keys || keys->stale || !keys->trusted || now - std::min(now, keys->read_at) > kKeysTrustedMs ||
+    if (!entry->Holds(keys.get()) ||
         !keys->columns.Same(request.tel_column, request.contact_column, request.name_column)) {
       return scan();
     }
-    dbf::OpenedTable t = dbf::OpenTable(fs, keys->path, q.table);
-    Stamp stamp;
-    if (!StampOf(t, &stamp) || !(stamp == keys->stamp)) return scan();
-    dbf::TableText text(t.header.codepage);
+    // The rows come from the keys alone; the file is opened only to see
+    // that they still describe it and to read those rows.
+    const dbf::TableText text(keys->codepage);
     std::vector<uint64_t> rows;
     if (!FindMatches(request, q, text, *keys->data, std::max<size_t>(request.max_rows, 1), &rows)) {
       ++g_scans;
       return nullptr;
     }
+    dbf::OpenedTable t = dbf::OpenTable(fs, keys->path, q.table);
+    Stamp stamp;
+    if (!StampOf(t, &stamp) || !(stamp == keys->stamp)) {
+      entry->Doubt(*keys, now);
+      return scan();
+    }
     ++g_keyed;
-    return ReadKeyedRows(std::move(t), q, std::move(rows), [keys] { keys->stale = true; });
+    return ReadKeyedRows(fs, keys->path, std::move(t), q, std::move(rows), [entry, keys, c, clock] {
+      entry->Doubt(*keys, clock->Milliseconds());
+      c->wake->Set();
+    });
   } catch (...) {
     ++g_scans;
     return nullptr;

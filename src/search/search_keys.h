@@ -5,25 +5,29 @@
 // by number, words or letter finds its rows here and reads only those rows
 // from the file, where the caller tests them again.
 //
-// Keys are built and checked only by a worker thread of the plug-in's own,
-// which runs while some connection keeps keys (from Load to Unload); a
-// search never builds and never waits. It uses a table's keys only when
+// Keys are built only by a worker thread of the plug-in's own, which runs
+// while some connection keeps keys (from Load to Unload); a search never
+// builds and never waits. It uses a table's keys only when
 //   - the file's stamp is the one they were built from: size, last-write
 //     time, header (record count, date of last update, layout) and the
 //     file's identity on its volume (a copy renamed over the table is
 //     another file), checked at every search;
-//   - the read that built or last checked them began at most
-//     kKeysTrustedMs ago: a change that moves none of the stamp (a write
-//     whose time the file system does not show yet, an edit whose time was
-//     put back) is seen by every search that starts that long after it;
-//   - that read did not overlap a write: the stamp was the same after it as
+//   - no sign of a change came since the read that built them began: the
+//     data folder's change notifications naming the table, a search that
+//     found another stamp or a row the keys got wrong, a span of the
+//     rolling check that no longer sums the same;
+//   - that read overlapped no write: the stamp was the same after it as
 //     before, and the last write lay at least 2 s before it began (a file
-//     system may keep write times that coarsely), else they wait for the
-//     worker to read the file again;
+//     system may keep write times that coarsely);
 // and otherwise it scans, as it would without keys, and wakes the worker.
-// The worker looks at the stamps every second, builds anew whatever
-// changed, and reads the files of keys in use again before they get too
-// old to answer, comparing what the keys were made of; keys of tables not
+//
+// The worker reads a table only when it has to: to build keys nobody has
+// yet, once a changed table has been quiet for kQuietMs, and for the
+// rolling check, which reads the tables with keys a span at a time within
+// kRollBytesPerMinute for changes nothing reports. It opens a table for
+// each block it reads and closes it before using the bytes, and backs off
+// at the first sign of the application's maintenance: a table missing or
+// refused, or a size that changes during a read. Keys of tables not
 // searched for a while, or no connection keeps, are given back.
 //
 // One cache serves every Session and thread of the process. Keys are
@@ -52,8 +56,10 @@ void AppendRowWords(const Text& value, bool plain_upper, Text& out);
 // The upper-cased first character of the (trimmed) value, "" for none.
 void RowInitial(const Text& value, bool plain_upper, Text& out);
 
-// How long keys answer after the read that built or checked them began.
-constexpr uint32_t kKeysTrustedMs = 30000;
+// A changed table is read once no sign of a change came for this long.
+constexpr uint32_t kQuietMs = 2000;
+// What the rolling check reads at most, every table together.
+constexpr uint64_t kRollBytesPerMinute = 1 << 20;
 
 // The total the cache may hold. Every byte is charged before it is taken;
 // a build that does not fit gives back the keys of the tables searched
@@ -67,7 +73,8 @@ struct SearchKeyStats {
   uint64_t rows = 0;     // rows of the tables with keys now
   uint64_t tables = 0;   // tables with keys now
   uint64_t builds = 0;   // builds since the process started
-  uint64_t checks = 0;   // reads that found the keys still right
+  uint64_t rolled = 0;   // spans the rolling check found unchanged
+  uint64_t backoffs = 0; // reads given up at a sign of maintenance
   uint64_t keyed = 0;    // table searches answered from keys
   uint64_t scans = 0;    // table searches that found no usable keys
 };
@@ -86,9 +93,10 @@ std::shared_ptr<void> KeepSearchKeys(FileSystem& fs, const Text& folder, const s
 std::shared_ptr<KeyedRows> OpenKeyedRows(FileSystem& fs, const Text& folder, const dbf::Query& q,
                                          const KeyRequest& request);
 
-// One round of the worker's work: every table's stamp looked at, keys built,
-// checked or given back as due. The worker runs it every second and when a
-// search found no usable keys; tests run it in its place.
+// One round of the worker's work: the folders' change notifications taken,
+// keys built, checked or given back as due. The worker runs it four times
+// a second and when a search found no usable keys; tests run it in its
+// place.
 void RefreshSearchKeys();
 
 // Whether a worker thread lives (the DLL stays loaded while one does).

@@ -1,8 +1,10 @@
 // A file system in memory for the table tests, which write their tables with
 // the tools' dBase writer: files are shared byte strings, so a test can
 // append to or cut a file while a result set reads it (the same file) or Put
-// it anew (a replaced file), and the open handles are counted so a test can
-// see that nothing stays open.
+// it anew (a replaced file), and the open handles and bytes read are
+// counted so a test can see that nothing stays open and what was read. Its
+// folder watches report every file whose bytes or identity changed since
+// they last looked, unless a test says otherwise.
 #pragma once
 
 #include <algorithm>
@@ -43,6 +45,16 @@ class MemoryFiles : public FileSystem {
 
   int open_handles() const { return *open_; }
   int opens() const { return opens_; }
+  uint64_t bytes_read() const { return *read_; }
+
+  // Opens of these paths are refused, as a sharing violation would be.
+  std::set<Text> refused;
+  // Changes to these paths are not reported by the watches (a write the
+  // file system tells nobody about); folders cannot be watched at all with
+  // no_watch; a watch loses track once with lose_track.
+  std::set<Text> unreported;
+  bool no_watch = false;
+  bool lose_track = false;
 
   // Reads at or past this offset fail (-1), a read across it stops there;
   // reads return at most
@@ -78,12 +90,20 @@ class MemoryFiles : public FileSystem {
 
   std::unique_ptr<DataFile> OpenShared(const Text& path, Text* error) override {
     auto it = files_.find(path);
-    if (it == files_.end()) {
-      if (error) *error = u"The system cannot find the file specified.";
+    if (it == files_.end() || refused.count(path)) {
+      if (error) {
+        *error = it == files_.end() ? u"The system cannot find the file specified."
+                                    : u"The process cannot access the file because it is being used by another process.";
+      }
       return nullptr;
     }
     ++opens_;
-    return std::make_unique<File>(path, it->second, open_, this, ids_.at(path));
+    return std::make_unique<File>(path, it->second, open_, read_, this, ids_.at(path));
+  }
+
+  std::unique_ptr<FolderWatch> Watch(const Text& folder) override {
+    if (no_watch || !FolderExists(folder)) return nullptr;
+    return std::make_unique<Watcher>(*this, folder);
   }
 
   std::vector<Text> List(const Text& folder) override {
@@ -117,11 +137,56 @@ class MemoryFiles : public FileSystem {
   }
 
  private:
+  using Counter = std::shared_ptr<std::atomic<uint64_t>>;
+  // Each file of a folder by name: its identity and a hash of its bytes.
+  std::map<Text, std::pair<uint64_t, uint64_t>> Look(const Text& folder) const {
+    std::map<Text, std::pair<uint64_t, uint64_t>> out;
+    std::vector<Text> names = const_cast<MemoryFiles*>(this)->List(folder);
+    for (const Text& name : names) {
+      const Text path = Join(folder, name);
+      uint64_t h = 14695981039346656037ull;
+      for (unsigned char c : *files_.at(path)) h = (h ^ c) * 1099511628211ull;
+      out[name] = {ids_.at(path), h};
+    }
+    return out;
+  }
+
+  class Watcher : public FolderWatch {
+   public:
+    Watcher(MemoryFiles& owner, Text folder) : owner_(owner), folder_(std::move(folder)), seen_(owner.Look(folder_)) {}
+    bool Changes(std::vector<Text>* names) override {
+      auto now = owner_.Look(folder_);
+      if (owner_.lose_track) {
+        owner_.lose_track = false;
+        seen_ = std::move(now);
+        return false;
+      }
+      auto report = [&](const Text& name) {
+        if (!owner_.unreported.count(owner_.Join(folder_, name))) names->push_back(name);
+      };
+      for (const auto& [name, look] : now) {
+        auto was = seen_.find(name);
+        if (was == seen_.end() || was->second != look) report(name);
+      }
+      for (const auto& [name, look] : seen_) {
+        if (!now.count(name)) report(name);
+      }
+      seen_ = std::move(now);
+      return true;
+    }
+
+   private:
+    MemoryFiles& owner_;
+    Text folder_;
+    std::map<Text, std::pair<uint64_t, uint64_t>> seen_;
+  };
+
   class File : public DataFile {
    public:
-    File(Text path, Bytes bytes, std::shared_ptr<std::atomic<int>> open, const MemoryFiles* owner, uint64_t id)
-        : path_(std::move(path)), bytes_(std::move(bytes)), open_(std::move(open)), owner_(owner),
-          fail_from_(owner->fail_reads_from), chunk_(owner->read_chunk), id_(id) {
+    File(Text path, Bytes bytes, std::shared_ptr<std::atomic<int>> open, Counter read, const MemoryFiles* owner,
+         uint64_t id)
+        : path_(std::move(path)), bytes_(std::move(bytes)), open_(std::move(open)), read_(std::move(read)),
+          owner_(owner), fail_from_(owner->fail_reads_from), chunk_(owner->read_chunk), id_(id) {
       ++*open_;
     }
     ~File() override { --*open_; }
@@ -134,6 +199,7 @@ class MemoryFiles : public FileSystem {
       if (chunk_) take = std::min(take, chunk_);
       if (fail_from_ != UINT64_MAX) take = std::min<uint64_t>(take, fail_from_ - offset);
       std::memcpy(buf, b.data() + offset, take);
+      *read_ += take;
       return static_cast<int64_t>(take);
     }
     int64_t Size() override { return static_cast<int64_t>(bytes_->size()); }
@@ -144,6 +210,7 @@ class MemoryFiles : public FileSystem {
     Text path_;
     Bytes bytes_;
     std::shared_ptr<std::atomic<int>> open_;
+    Counter read_;
     const MemoryFiles* owner_;
     uint64_t fail_from_;
     size_t chunk_;
@@ -159,6 +226,7 @@ class MemoryFiles : public FileSystem {
   std::set<Text> folders_;
   // Counted from any thread: the search keys' worker opens files too.
   std::shared_ptr<std::atomic<int>> open_ = std::make_shared<std::atomic<int>>(0);
+  Counter read_ = std::make_shared<std::atomic<uint64_t>>(0);
   std::atomic<int> opens_{0};
 };
 

@@ -96,7 +96,8 @@ class SearchKeysTest : public testing::PlatformTest {
   void TearDown() override { SetSearchKeyBudget(kDefaultSearchKeyBudget); }
 
   static Text Path(int t) { return t == 0 ? u"C:\\Acc/a_pname.dbf" : u"C:\\Acc/a_sname.dbf"; }
-  // Rewrites the file's bytes in place, as a writer does.
+  // Rewrites the file's bytes in place, as a writer does; its write time
+  // is now.
   void Write(int t) {
     std::string bytes = Table(t == 0 ? "pn" : "sn", tables[t]);
     if (auto b = files.Get(Path(t))) {
@@ -104,11 +105,13 @@ class SearchKeysTest : public testing::PlatformTest {
     } else {
       files.Put(Path(t), std::move(bytes));
     }
+    files.WriteTime(Path(t), *files.Get(Path(t)));
   }
-  // The worker's rounds over the next ms milliseconds, one a second.
+  // The worker's rounds over the next ms milliseconds, four a second as
+  // the worker's own.
   void Run(uint32_t ms) {
-    for (uint32_t t = 0; t < ms; t += 1000) {
-      sys.clock.ticks += 1000;
+    for (uint32_t t = 0; t < ms; t += 250) {
+      sys.clock.ticks += 250;
       RefreshSearchKeys();
     }
   }
@@ -162,10 +165,12 @@ std::vector<Request> Sample(const std::vector<Row>* tables, const std::vector<Ro
 }
 
 // Random edits, appends, deletions, recalls, packs and copies renamed over
-// a table, each with the file's write time moved or held back, applied
-// before the worker reads the file or while it reads it. Where the stamp
-// moved the next search gets the scan's answer; where nothing moved, every
-// search that starts more than the bound after the change does.
+// a table, each with the file's write time moved or held back, reported by
+// the folder's watch or not, applied before the worker reads the file or
+// while it reads it. Where the stamp moved the next search gets the scan's
+// answer; where only the watch saw it, every search after the worker's
+// next round; where nothing did, every search once the rolling check has
+// been round the tables.
 TEST_F(SearchKeysTest, AnswersAsTheScanAfterRandomChangesAtOnceOrWithinTheBound) {
   std::mt19937 rng(20240611);
   Run(3000);
@@ -175,28 +180,27 @@ TEST_F(SearchKeysTest, AnswersAsTheScanAfterRandomChangesAtOnceOrWithinTheBound)
   // and a second one in the second the worker read the first, which the
   // write time does not show.
   enum When { kBefore, kDuringRead, kTwice };
-  struct Step { Kind kind; bool held; When when; };
+  struct Step { Kind kind; bool held; bool reported; When when; };
   std::vector<Step> steps;
   for (Kind kind : {kEdit, kAppend, kDelete, kRecall, kPack, kCopy}) {
-    for (bool held : {false, true}) steps.push_back({kind, held, kBefore});
+    for (bool held : {false, true}) steps.push_back({kind, held, kind % 2 == held, kBefore});
   }
-  for (bool held : {false, true}) steps.push_back({kEdit, held, kDuringRead});
-  steps.push_back({kEdit, false, kTwice});
+  for (bool held : {false, true}) steps.push_back({kEdit, held, !held, kDuringRead});
+  steps.push_back({kEdit, true, false, kDuringRead});
+  steps.push_back({kEdit, false, true, kTwice});
+  steps.push_back({kEdit, true, false, kTwice});
   steps.insert(steps.end(), steps.begin(), steps.end());
   std::shuffle(steps.begin(), steps.end(), rng);
   for (size_t step = 0; step < steps.size(); ++step) {
     const int t = static_cast<int>(rng() % 2);
-    const Kind kind = steps[step].kind;
-    const bool held = steps[step].held;
-    const bool during_read = steps[step].when == kDuringRead;
-    const bool twice = steps[step].when == kTwice;
-    const std::string trace = "step " + std::to_string(step) + " kind " + std::to_string(kind) +
-                              (held ? " held" : " moved") + (during_read ? " during a read" : "") +
-                              (twice ? " twice" : "");
-    SCOPED_TRACE(trace);
+    const auto [kind, held, reported, when] = steps[step];
+    SCOPED_TRACE("step " + std::to_string(step) + " kind " + std::to_string(kind) + (held ? " held" : " moved") +
+                 (reported ? " reported" : " unreported") + (when == kDuringRead ? " during a read" : "") +
+                 (when == kTwice ? " twice" : ""));
     std::vector<Row>& rows = tables[t];
     const size_t size_before = files.Get(Path(t))->size();
     if (held) files.pinned_write_time[Path(t)] = files.WriteTime(Path(t), *files.Get(Path(t)));
+    if (!reported) files.unreported.insert(Path(t));
     std::vector<Row> changed;
     auto change = [&] {
       Row& row = rows[rng() % rows.size()];
@@ -240,7 +244,7 @@ TEST_F(SearchKeysTest, AnswersAsTheScanAfterRandomChangesAtOnceOrWithinTheBound)
         Write(t);
       }
     };
-    if (during_read) {
+    if (when == kDuringRead) {
       // Applied once the worker, building the table anew, is past the header.
       files.before_read = [&, armed = true](const Text& path, uint64_t offset) mutable {
         if (!armed || path != Path(t) || offset < 2000) return;
@@ -255,22 +259,25 @@ TEST_F(SearchKeysTest, AnswersAsTheScanAfterRandomChangesAtOnceOrWithinTheBound)
     } else {
       change();
     }
-    if (twice) {
-      Run(1000);
+    if (when == kTwice) {
+      Run(3000);
       files.pinned_write_time[Path(t)] = files.WriteTime(Path(t), *files.Get(Path(t)));
       change();
     }
     const std::vector<Request> requests = Sample(tables, changed, rng);
-    const bool moved = !held || kind == kCopy || files.Get(Path(t))->size() != size_before;
+    const bool moved = (!held && when != kTwice) || kind == kCopy || files.Get(Path(t))->size() != size_before;
     if (moved) ExpectScansAnswers(requests, "at once");
-    Run(kKeysTrustedMs + 2000);
-    ExpectScansAnswers(requests, "after the bound");
+    Run(250);
+    if (moved || reported) ExpectScansAnswers(requests, "after a round");
+    Run(90000);
+    ExpectScansAnswers(requests, "after the rolling check");
     files.pinned_write_time.clear();
+    files.unreported.clear();
   }
   const SearchKeyStats after = SearchKeyState();
   EXPECT_GT(after.keyed - before.keyed, 500u);  // the answers came from keys, not only from scans
   EXPECT_GT(after.builds - before.builds, 10u);
-  EXPECT_GT(after.checks - before.checks, 10u);
+  EXPECT_GT(after.rolled - before.rolled, 10u);
   EXPECT_EQ(files.open_handles(), 0);
   for (const std::string& line : sys.Failures()) EXPECT_EQ(line.find("Unsupported SQL statement"), 0u) << line;
 }
@@ -288,6 +295,77 @@ TEST_F(SearchKeysTest, RequestsShorterThanAnIndexRunGetTheScansAnswers) {
       {true, "{Begin=#}"},        {true, "{Begin=z}{Tel=#}"}};
   ExpectScansAnswers(requests, "keys warm");
   EXPECT_EQ(SearchKeyState().keyed, keyed + 2 * requests.size());
+}
+
+// While nothing changes the worker reads only the rolling check's spans,
+// within its budget. A changed table is read once it has been quiet; one
+// that shows a sign of the application's maintenance (refused, missing,
+// its size changing under the read) is left alone for 5 s, then 10 s, ...
+TEST_F(SearchKeysTest, TheWorkerReadsWhatChangedOnceQuietWithinItsBudgetAndBacksOff) {
+  Run(3000);
+  const uint64_t idle_from = files.bytes_read(), builds = SearchKeyState().builds;
+  Run(60000);
+  EXPECT_EQ(SearchKeyState().builds, builds);
+  EXPECT_GT(SearchKeyState().rolled, 0u);
+  EXPECT_LE(files.bytes_read() - idle_from, kRollBytesPerMinute + 2 * 64 * 1024);
+
+  for (int i = 0; i < 10; ++i) {  // written every second: not read meanwhile
+    tables[1][7].tel = Number(9000 + i);
+    Write(1);
+    Run(1000);
+  }
+  Run(750);
+  EXPECT_EQ(SearchKeyState().builds, builds);
+  Run(500);
+  EXPECT_EQ(SearchKeyState().builds, builds + 1);
+
+  const Text path = Path(1);
+  std::string kept;
+  struct Sign { const char* name; std::function<void()> begin, end; };
+  const Sign signs[] = {
+      {"refused", [&] { files.refused.insert(path); }, [&] { files.refused.clear(); }},
+      {"missing", [&] { kept = *files.Get(path); files.Remove(path); }, [&] { files.Put(path, kept); }},
+      {"resized during the read",
+       [&] {
+         files.read_chunk = 1000;
+         files.before_read = [&](const Text& at, uint64_t offset) {
+           if (at != path || offset < 2000) return;
+           files.unreported.insert(path);  // only the size tells
+           files.Get(path)->append(100, ' ');
+         };
+       },
+       [&] { files.before_read = nullptr; }}};
+  for (const Sign& sign : signs) {
+    SCOPED_TRACE(sign.name);
+    tables[1][8].tel = Number(static_cast<uint32_t>(sys.clock.ticks));
+    Write(1);
+    sign.begin();
+    const uint64_t b = SearchKeyState().builds, backoffs = SearchKeyState().backoffs;
+    std::vector<uint64_t> seen;
+    for (int i = 0; i < 100; ++i) {  // 25 s
+      Run(250);
+      seen.push_back(SearchKeyState().backoffs - backoffs);
+    }
+    // Seen at the first round, tried 2 s later (quiet), then 5 and 10 s
+    // after that; again 20 s after that.
+    EXPECT_EQ(seen[7], 0u);
+    EXPECT_EQ(seen[8], 1u);
+    EXPECT_EQ(seen[27], 1u);
+    EXPECT_EQ(seen[28], 2u);
+    EXPECT_EQ(seen[67], 2u);
+    EXPECT_EQ(seen[68], 3u);
+    EXPECT_EQ(seen[99], 3u);
+    sign.end();
+    Write(1);
+    files.unreported.clear();
+    files.read_chunk = 0;
+    Run(15000);
+    EXPECT_EQ(SearchKeyState().builds, b + 1);
+    EXPECT_EQ(SearchKeyState().backoffs, backoffs + 3);
+    ExpectScansAnswers({{false, "{Tel=" + Number(static_cast<uint32_t>(sys.clock.ticks)) + "}"}, {true, "{Begin=a}"}},
+                       sign.name);
+  }
+  EXPECT_EQ(files.open_handles(), 0);
 }
 
 TEST_F(SearchKeysTest, AWarmSearchReadsOnlyTheHeadersAndTheAnsweredRows) {

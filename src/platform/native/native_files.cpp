@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -85,6 +86,50 @@ std::unique_ptr<DataFile> NativeFiles::OpenShared(const Text& path, Text* error)
     return nullptr;
   }
   return std::make_unique<PosixFile>(fd);
+}
+
+namespace {
+
+class InotifyWatch : public FolderWatch {
+ public:
+  explicit InotifyWatch(int fd) : fd_(fd) {}
+  ~InotifyWatch() override { ::close(fd_); }
+  InotifyWatch(const InotifyWatch&) = delete;
+  InotifyWatch& operator=(const InotifyWatch&) = delete;
+
+  bool Changes(std::vector<Text>* names) override {
+    alignas(inotify_event) char buf[16 * 1024];
+    bool whole = true;
+    for (;;) {
+      ssize_t n = ::read(fd_, buf, sizeof buf);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return whole && (n == 0 || errno == EAGAIN);
+      for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= n;) {
+        const auto* e = reinterpret_cast<const inotify_event*>(buf + at);
+        if (e->mask & (IN_Q_OVERFLOW | IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF)) whole = false;
+        if (e->len) names->push_back(FromUtf8(e->name));
+        at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+      }
+    }
+  }
+
+ private:
+  int fd_;
+};
+
+}  // namespace
+
+std::unique_ptr<FolderWatch> NativeFiles::Watch(const Text& folder) {
+  int fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (fd < 0) return nullptr;
+  const std::string dir = Native(folder);
+  if (::inotify_add_watch(fd, dir.empty() ? "." : dir.c_str(),
+                          IN_MODIFY | IN_ATTRIB | IN_CLOSE_WRITE | IN_CREATE | IN_DELETE | IN_MOVED_FROM |
+                              IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF) < 0) {
+    ::close(fd);
+    return nullptr;
+  }
+  return std::make_unique<InotifyWatch>(fd);
 }
 
 std::vector<Text> NativeFiles::List(const Text& folder) {

@@ -10,6 +10,8 @@ namespace ledra {
 class NativeFiles : public FileSystem {
  public:
   std::unique_ptr<DataFile> OpenShared(const Text& path, Text* error) override;
+  // inotify on Linux.
+  std::unique_ptr<FolderWatch> Watch(const Text& folder) override;
   std::vector<Text> List(const Text& folder) override;
   bool FolderExists(const Text& folder) override;
   Text Join(const Text& folder, const Text& name) const override;

@@ -60,6 +60,7 @@ class Win32Registry : public Registry {
 class Win32Files : public FileSystem {
  public:
   std::unique_ptr<DataFile> OpenShared(const Text& path, Text* error) override;
+  std::unique_ptr<FolderWatch> Watch(const Text& folder) override;
   std::vector<Text> List(const Text& folder) override;
   bool FolderExists(const Text& folder) override;
   Text Join(const Text& folder, const Text& name) const override;

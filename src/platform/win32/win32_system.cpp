@@ -196,16 +196,88 @@ Text SystemMessage(DWORD code) {
 }  // namespace
 
 std::unique_ptr<DataFile> Win32Files::OpenShared(const Text& path, Text* error) {
-  // Full sharing: the accounting application keeps writing, packing and
-  // reindexing while we read.
-  HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  // The accounting application keeps reading and writing while we read.
+  // A delete is not shared: with FILE_SHARE_DELETE it would succeed but
+  // leave the file in the folder, pending, until we close it, so that a
+  // pack's rename of its new copy to the table's name is refused and the
+  // table is gone once we let go. Refused, the delete fails at once and
+  // the application reports it; nothing is lost.
+  HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     if (error) *error = SystemMessage(GetLastError());
     return nullptr;
   }
   return std::make_unique<Win32DataFile>(h);
 }
+
+namespace {
+
+// ReadDirectoryChangesW on the folder, one request always outstanding,
+// looked at without waiting. The folder handle shares everything, so the
+// folder's files can be renamed and deleted as if nobody watched.
+class Win32FolderWatch : public FolderWatch {
+ public:
+  static std::unique_ptr<Win32FolderWatch> Open(const Text& folder) {
+    HANDLE h = CreateFileW(Wide(folder).c_str(), FILE_LIST_DIRECTORY,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return nullptr;
+    std::unique_ptr<Win32FolderWatch> w(new Win32FolderWatch(h));
+    if (!w->Ask()) return nullptr;
+    return w;
+  }
+  ~Win32FolderWatch() override {
+    if (asked_) {
+      // The system writes into buffer_ until the request is over.
+      DWORD n = 0;
+      CancelIoEx(h_, &ov_);
+      GetOverlappedResult(h_, &ov_, &n, TRUE);
+    }
+    CloseHandle(h_);
+    CloseHandle(ov_.hEvent);
+  }
+  Win32FolderWatch(const Win32FolderWatch&) = delete;
+  Win32FolderWatch& operator=(const Win32FolderWatch&) = delete;
+
+  bool Changes(std::vector<Text>* names) override {
+    if (!asked_) return false;
+    if (!HasOverlappedIoCompleted(&ov_)) return true;
+    DWORD n = 0;
+    asked_ = false;
+    // Nothing came back: more changed than the buffer holds, or the folder
+    // can no longer be watched.
+    const bool whole = GetOverlappedResult(h_, &ov_, &n, FALSE) && n > 0;
+    for (DWORD at = 0; whole && at + sizeof(FILE_NOTIFY_INFORMATION) <= n;) {
+      const auto* info = reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(buffer_ + at);
+      names->push_back(Text(reinterpret_cast<const char16_t*>(info->FileName), info->FileNameLength / 2));
+      if (!info->NextEntryOffset) break;
+      at += info->NextEntryOffset;
+    }
+    return Ask() && whole;
+  }
+
+ private:
+  explicit Win32FolderWatch(HANDLE h) : h_(h) { ov_.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr); }
+  bool Ask() {
+    ResetEvent(ov_.hEvent);
+    asked_ = ov_.hEvent && ReadDirectoryChangesW(h_, buffer_, sizeof buffer_, FALSE,
+                                                 FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_SIZE |
+                                                     FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_ATTRIBUTES,
+                                                 nullptr, &ov_, nullptr);
+    return asked_;
+  }
+
+  HANDLE h_;
+  OVERLAPPED ov_{};
+  bool asked_ = false;
+  // A share passes at most 64 KB of changes at a time.
+  alignas(DWORD) BYTE buffer_[64 * 1024];
+};
+
+}  // namespace
+
+std::unique_ptr<FolderWatch> Win32Files::Watch(const Text& folder) { return Win32FolderWatch::Open(folder); }
 
 std::vector<Text> Win32Files::List(const Text& folder) {
   std::vector<Text> names;
