@@ -75,15 +75,25 @@ struct Host {
   Text load;
 };
 
-// Why nothing could be found, when the load already said so.
-void PrintLoadFailure(std::ostream& out, const Host& host) {
-  if (Get(host.load, u"Result") == "Fail") out << "The data could not be loaded: " << Get(host.load, u"Reason") << "\n";
+// A command whose data cannot be loaded searches nothing: it says so, and
+// only that (a "not found" would read as an unknown number).
+bool LoadFailed(std::ostream& out, const Host& host) {
+  if (Get(host.load, u"Result") != "Fail") return false;
+  out << "The data could not be loaded: " << Get(host.load, u"Reason") << "\n";
+  return true;
+}
+
+// s, then blanks up to width characters (not bytes: the text is UTF-8).
+std::string Cell(const std::string& s, size_t width) {
+  size_t chars = 0;
+  for (unsigned char c : s) chars += (c & 0xC0) != 0x80;
+  return s + std::string(width > chars ? width - chars : 0, ' ');
 }
 
 void PrintContact(std::ostream& out, const Text& rd) {
   for (const char16_t* key : kContactKeys) {
     std::string k = U8(key);
-    out << "  " << k << std::string(10 - k.size(), ' ') << Get(rd, key) << "\n";
+    out << "  " << Cell(k, 10) << Get(rd, key) << "\n";
   }
 }
 
@@ -106,6 +116,7 @@ std::string Table(const std::string& id) {
 int Lookup(const Options& o, std::ostream& out) {
   if (o.words.size() != 1) return -1;
   Host host(o);
+  if (LoadFailed(out, host)) return 1;
   Text rd;
   AddVar(rd, u"Tel", FromUtf8(o.words[0]));
   Text answer = host.session.FindContact(rd);
@@ -120,7 +131,6 @@ int Lookup(const Options& o, std::ostream& out) {
   if (Get(answer, u"Result") != "Success") {
     out << "No contact found for " << o.words[0] << " (digits searched: " << (searched.empty() ? "none" : searched)
         << ", " << Get(answer, u"Speed") << " s)\n";
-    PrintLoadFailure(out, host);
     return 1;
   }
   std::string id = Get(answer, u"Id");
@@ -134,22 +144,21 @@ int Lookup(const Options& o, std::ostream& out) {
 
 int List(const Options& o, const Text& request, std::ostream& out) {
   Host host(o);
+  if (LoadFailed(out, host)) return 1;
   Text answer = host.session.FindList(request);
   PrintVars(out, o, answer);
   if (Get(answer, u"Result") != "Success") {
     out << "No contacts found (" << Get(answer, u"Speed") << " s)\n";
-    PrintLoadFailure(out, host);
     return 1;
   }
   int count = std::atoi(Get(answer, u"ListCount").c_str());
-  char line[512];
-  std::snprintf(line, sizeof line, "%-14s %-32s %-24s %s\n", "Id", "Company", "Name", "Telephone");
-  out << line;
+  auto row = [&](const std::string& id, const std::string& company, const std::string& name, const std::string& tel) {
+    out << Cell(id, 14) << " " << Cell(company, 32) << " " << Cell(name, 24) << " " << tel << "\n";
+  };
+  row("Id", "Company", "Name", "Telephone");
   for (int i = 1; i <= count; ++i) {
     Text entry = TextForm(GetVar(answer, u"List" + FromAscii(std::to_string(i))));
-    std::snprintf(line, sizeof line, "%-14s %-32s %-24s %s\n", Get(entry, u"Id").c_str(),
-                  Get(entry, u"Company").c_str(), Get(entry, u"Name").c_str(), Get(entry, u"MainTel").c_str());
-    out << line;
+    row(Get(entry, u"Id"), Get(entry, u"Company"), Get(entry, u"Name"), Get(entry, u"MainTel"));
   }
   out << count << " found (" << Get(answer, u"Speed") << " s)\n";
   return 0;
@@ -158,6 +167,7 @@ int List(const Options& o, const Text& request, std::ostream& out) {
 int Show(const Options& o, std::ostream& out) {
   if (o.words.size() != 1) return -1;
   Host host(o);
+  if (LoadFailed(out, host)) return 1;
   Text rd;
   AddVar(rd, u"Id", FromUtf8(o.words[0]));
   Text answer = host.session.FindContact(rd);
@@ -180,6 +190,7 @@ std::string Csv(const std::string& v) {
 
 int Export(const Options& o, std::ostream& out, std::ostream& err) {
   Host host(o);
+  if (LoadFailed(err, host)) return 1;
   Text start = host.session.CacheStart();
   if (o.vars) err << U8(start) << "\n";
   for (size_t i = 0; i < std::size(kContactKeys); ++i) out << (i ? "," : "") << U8(kContactKeys[i]);
@@ -272,12 +283,20 @@ int Check(const Options& o, std::ostream& out) {
   out << "  it reads " << U8(source_db) << (source_db == s.data_path() ? "" : "  (NOT the folder of the settings)") << "\n";
   const Text log = Sys().log ? Sys().log->Path() : Text();
   out << "log         " << (log.empty() ? std::string("none: no log file can be opened") : U8(log)) << "\n";
-  int bad = Get(host.load, u"Result") == "Success" ? 0 : 1;
+  std::string failed;
+  if (Get(host.load, u"Result") != "Success") failed += " data source,";
   // The tables the plug-in really reads: those of the data source's folder.
   Text folder = source_db.empty() ? s.data_path() : source_db;
-  bad |= CheckTable(out, folder, s.table_prefix() + u"pname", "suppliers");
-  bad |= CheckTable(out, folder, s.table_prefix() + u"sname", "customers");
-  return bad;
+  if (CheckTable(out, folder, s.table_prefix() + u"pname", "suppliers")) failed += " suppliers,";
+  if (CheckTable(out, folder, s.table_prefix() + u"sname", "customers")) failed += " customers,";
+  // The verdict last, for a person and for a script alike (the exit status).
+  if (failed.empty()) {
+    out << "check: all passed\n";
+    return 0;
+  }
+  failed.pop_back();
+  out << "check: FAILED:" << failed << "\n";
+  return 1;
 }
 
 }  // namespace

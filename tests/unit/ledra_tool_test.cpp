@@ -2,6 +2,7 @@
 // support engineer reads, and the exit codes scripts rely on.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 
 #include "fakes/fake_platform.h"
@@ -20,11 +21,14 @@ class LedraToolTest : public PlatformTest {
     summary = sample::GenerateCompany(temp.path, "a_", 120, 5, sample::CompanyOptions());
   }
 
+  // With the sample company's table, unless args name another.
   int Run(std::vector<std::string> args) {
     out.str("");
     err.str("");
-    args.push_back("--dbfile");
-    args.push_back(temp.path + "/a_sname.dbf");
+    if (std::find(args.begin(), args.end(), "--dbfile") == args.end()) {
+      args.push_back("--dbfile");
+      args.push_back(temp.path + "/a_sname.dbf");
+    }
     return tool::Run(args, out, err);
   }
 
@@ -39,8 +43,21 @@ TEST_F(LedraToolTest, ExitCodesAndWhatIsPrinted) {
     std::vector<std::string> args;
     int code;
     const char* shown;  // a line the output holds
+    const char* not_shown = nullptr;
   };
+  const std::vector<std::string> broken = {"--dbfile", "X:\\nonexistent\\a_sname.dbf"};
+  auto in_broken = [&](std::vector<std::string> args) {
+    args.insert(args.end(), broken.begin(), broken.end());
+    return args;
+  };
+  const char* const load_failed = "The data could not be loaded: Could not load SName: The data folder";
   const Case cases[] = {
+      {in_broken({"check"}), 1, "check: FAILED: data source, suppliers, customers\n"},
+      {in_broken({"lookup", "123"}), 1, load_failed, "No contact found"},
+      {in_broken({"search", "harr"}), 1, load_failed, "No contacts found"},
+      {in_broken({"show", "snHARR01"}), 1, load_failed, "No contact with Id"},
+      {{"check"}, 0, "check: all passed\n"},
+      {{"search", "ren"}, 0, "Id             Company                          Name                     Telephone\n"},
       {{"lookup", "01234 567890"}, 0, "  Id        pnACME01\n"},
       {{"lookup", "09876 543210"}, 1, "No contact found for 09876 543210 (digits searched: 09876543210"},
       {{"show", "snHARR01"}, 0, "  Company   Harrison & Sons\n"},
@@ -64,9 +81,25 @@ TEST_F(LedraToolTest, ExitCodesAndWhatIsPrinted) {
     }
     EXPECT_EQ(Run(c.args), c.code) << c.args[0] << "\n" << out.str() << err.str();
     EXPECT_NE(out.str().find(c.shown), std::string::npos) << c.args[0] << "\n" << out.str();
+    if (c.not_shown) EXPECT_EQ(out.str().find(c.not_shown), std::string::npos) << c.args[0] << "\n" << out.str();
   }
   Run({"lookup", "2201"});
   EXPECT_EQ(out.str().find("MatchLastDigits"), std::string::npos) << out.str();
+
+  // The telephone column starts at the same character on every line of a
+  // listing whose names hold letters of two bytes ("Renée").
+  Run({"search", "ren"});
+  std::istringstream lines(out.str());
+  int wide = 0, listed = 0;
+  for (std::string line; std::getline(lines, line) && line.find(" found (") == std::string::npos; ++listed) {
+    std::u32string chars;
+    for (char32_t c : FromUtf8(line)) chars += c;
+    wide += chars.size() < line.size();
+    ASSERT_GE(chars.size(), 73u) << line;
+    EXPECT_TRUE(chars[72] == U' ' && (chars.size() == 73 || chars[73] != U' ')) << line;
+  }
+  EXPECT_GT(wide, 0);
+  EXPECT_GE(listed, 2);  // the heading and a contact at least
 }
 
 TEST_F(LedraToolTest, ExportWritesEveryLiveContactAsCsv) {
