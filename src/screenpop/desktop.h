@@ -35,9 +35,13 @@ class Desktop {
   // ShowWindowAsync: the window's thread shows it when it gets to it.
   virtual bool ShowWindowAsync(Window w, int cmd) = 0;
   virtual bool SetForegroundWindow(Window w) = 0;
-  // SendMessageTimeout with SMTO_ABORTIFHUNG: false when the window's thread
-  // is hung or did not answer within timeout_ms.
-  virtual bool SendMessageWithin(Window w, uint32_t msg, uintptr_t wparam, intptr_t lparam, uint32_t timeout_ms) = 0;
+  // What became of a message sent with a time-out.
+  enum class Sent { kAnswered, kGone, kNoAnswer };
+  // SendMessageTimeout with SMTO_ABORTIFHUNG: kNoAnswer when the window is
+  // there and its thread is hung or did not answer within timeout_ms;
+  // kGone when the window no longer exists or is being destroyed (the send
+  // then fails at once, with another error than a time-out).
+  virtual Sent SendMessageWithin(Window w, uint32_t msg, uintptr_t wparam, intptr_t lparam, uint32_t timeout_ms) = 0;
   // A modal message box with only an OK button and no icon.
   virtual void ShowMessageBox(const Text& text, const Text& title) = 0;
 };

@@ -69,14 +69,25 @@ class Pop {
     if (!stopped_) d_.SetForegroundWindow(w);
   }
 
-  // WM_ACTIVATEAPP, then WM_ACTIVATE as a click would.
-  void Activate(Desktop::Window w) {
+  // WM_ACTIVATEAPP, then WM_ACTIVATE as a click would; whether the window
+  // took both. A window that is gone is not a hung application: there is
+  // nothing left to activate, and a window the pop needs (needed) ends it
+  // with a line in the log, another is skipped.
+  bool Activate(Desktop::Window w, bool needed = true) {
     for (auto [msg, wparam] : {std::pair{kWmActivateApp, uintptr_t{1}}, std::pair{kWmActivate, kClickActive}}) {
-      if (!InTime()) return;
-      if (!d_.SendMessageWithin(w, msg, wparam, 0, std::min(kAnswerMs, Left()))) {
-        return Stop(u"Ledra II does not answer");
+      if (!InTime()) return false;
+      switch (d_.SendMessageWithin(w, msg, wparam, 0, std::min(kAnswerMs, Left()))) {
+        case Desktop::Sent::kAnswered:
+          break;
+        case Desktop::Sent::kGone:
+          if (needed) Stop(u"A window of Ledra II closed during the screen-pop");
+          return false;
+        case Desktop::Sent::kNoAnswer:
+          Stop(u"Ledra II does not answer");
+          return false;
       }
     }
+    return true;
   }
 
   // Before every key: the application must be in front. It is brought
@@ -264,15 +275,20 @@ void PopLedra(const Text& contact_type, const Text& account, const Text& action)
     workspace = d->GetWindow(workspace, Desktop::kNext);
   });
 
-  // A search window left open is closed first.
+  // A search window left open is closed first, unless the Escape above
+  // has closed it already (it had the focus): then it is gone, or going.
   Desktop::Window search = 0;
   proc.Step([&] { search = FindWindowTitle(kSearchTitle, workspace, pop.process()); });
   if (search != 0) {
+    bool there = false;
     proc.Step([&] { pop.Front(search); });
-    proc.Step([&] { pop.Activate(search); });
-    proc.Step([&] { ProcessMessages(); });
-    proc.Step([&] { pop.Tap(kVkEscape); });
-    proc.Step([&] { pop.Settle(); });
+    proc.Step([&] { there = pop.Activate(search, false); });
+    if (pop.stopped()) return;
+    if (there) {
+      proc.Step([&] { ProcessMessages(); });
+      proc.Step([&] { pop.Tap(kVkEscape); });
+      proc.Step([&] { pop.Settle(); });
+    }
   }
 
   const Screen& screen = ScreenFor(contact_type, action);

@@ -42,6 +42,14 @@ class FakeDesktop : public Desktop, public Keyboard, public Programs, public Mes
     return w;
   }
   void OnKeyUp(uint8_t vk, std::function<void()> act) { on_key_up_[vk] = std::move(act); }
+  // A window that goes: no longer listed, and a message to it fails.
+  void Remove(Window w) {
+    auto it = windows_.find(w);
+    if (it == windows_.end()) return;
+    std::vector<Window>& level = it->second.parent ? windows_[it->second.parent].children : top_;
+    level.erase(std::remove(level.begin(), level.end(), w), level.end());
+    windows_.erase(it);
+  }
   // An empty desktop again, where nobody has typed.
   void Reset() {
     windows_.clear();
@@ -53,6 +61,7 @@ class FakeDesktop : public Desktop, public Keyboard, public Programs, public Mes
     keys_to.clear();
     foreground = 0;
     refuse_foreground = false;
+    closing.clear();
   }
   Window ForegroundWindow() override { return foreground; }
   Window GetWindow(Window w, uint32_t cmd) override {
@@ -77,10 +86,14 @@ class FakeDesktop : public Desktop, public Keyboard, public Programs, public Mes
     foreground = w;
     return true;
   }
-  bool SendMessageWithin(Window w, uint32_t msg, uintptr_t wp, intptr_t, uint32_t timeout_ms) override {
+  Sent SendMessageWithin(Window w, uint32_t msg, uintptr_t wp, intptr_t, uint32_t timeout_ms) override {
     Record("send " + Name(w) + " " + std::to_string(msg) + " " + std::to_string(wp));
+    if (!windows_.count(w) || closing.count(w)) {
+      Remove(w);  // destroyed by now
+      return Sent::kGone;
+    }
     clock_.ticks += std::min(answer_ms, timeout_ms);
-    return answer_ms <= timeout_ms;
+    return answer_ms <= timeout_ms ? Sent::kAnswered : Sent::kNoAnswer;
   }
   void ShowMessageBox(const Text& text, const Text& title) override { Record("box " + ToUtf8(title) + ": " + ToUtf8(text)); }
 
@@ -141,6 +154,7 @@ class FakeDesktop : public Desktop, public Keyboard, public Programs, public Mes
   std::function<void()> on_pump;  // ... or while the plug-in handles its messages
   bool refuse_foreground = false;
   uint32_t answer_ms = 0;         // how long a window takes to answer a message
+  std::set<Window> closing;       // still listed, but being destroyed: a message finds them gone
   bool start_succeeds = true;
   std::vector<std::string> events;
   std::vector<std::string> raw_keys;     // vk:scan:flags:extra of every key event

@@ -1,7 +1,8 @@
 // A stand-in for the accounting application, for the screen-pop's tests
 // under Wine: its main window, a workspace as the third child, record screens
 // opened by menu keys (each with a list pane), and a search window opened by
-// Alt+G then Ctrl+F and closed by Alt+S or Escape. It logs what it receives,
+// Alt+G then Ctrl+F and closed by Alt+S, or by Escape whichever of its
+// windows has the focus. It logs what it receives,
 // one line each, to a log file (by default Ledra.log beside itself):
 //   up in <working folder> / started <title> / open <screen> /
 //   search opened on <screen> / search <screen>: <text typed> /
@@ -110,11 +111,6 @@ void CloseSearch(bool searched) {
   SetFocus(g_main);
 }
 
-bool InSearch() {
-  HWND f = GetFocus();
-  return g_search && (f == g_search || f == g_edit);
-}
-
 // The keyboard, as the application reads it: true when the message is
 // taken here and is not to be dispatched.
 class Keys {
@@ -155,7 +151,9 @@ class Keys {
       if (!g_no_search) OpenSearch(CurrentScreen());
       return true;
     }
-    if (vk == VK_ESCAPE && InSearch()) {
+    // Escape closes an open search window whichever window of the
+    // application has the focus.
+    if (vk == VK_ESCAPE && g_search) {
       CloseSearch(false);
       return true;
     }

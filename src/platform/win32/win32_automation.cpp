@@ -53,10 +53,19 @@ bool Win32Desktop::ShowWindowAsync(Window w, int cmd) { return ::ShowWindowAsync
 
 bool Win32Desktop::SetForegroundWindow(Window w) { return ::SetForegroundWindow(Hwnd(w)) != FALSE; }
 
-bool Win32Desktop::SendMessageWithin(Window w, uint32_t msg, uintptr_t wparam, intptr_t lparam,
-                                     uint32_t timeout_ms) {
+Desktop::Sent Win32Desktop::SendMessageWithin(Window w, uint32_t msg, uintptr_t wparam, intptr_t lparam,
+                                              uint32_t timeout_ms) {
   DWORD_PTR answer = 0;
-  return SendMessageTimeoutW(Hwnd(w), msg, wparam, lparam, SMTO_ABORTIFHUNG | SMTO_NORMAL, timeout_ms, &answer) != 0;
+  SetLastError(0);
+  if (SendMessageTimeoutW(Hwnd(w), msg, wparam, lparam, SMTO_ABORTIFHUNG | SMTO_NORMAL, timeout_ms, &answer)) {
+    return Sent::kAnswered;
+  }
+  // A window being destroyed fails the send at once: Windows says the
+  // handle is invalid, Wine that access is denied. Only a window still
+  // there that let the time pass (or whose thread is hung) did not answer.
+  const DWORD error = GetLastError();
+  if (!IsWindow(Hwnd(w)) || error == ERROR_INVALID_WINDOW_HANDLE || error == ERROR_ACCESS_DENIED) return Sent::kGone;
+  return Sent::kNoAnswer;
 }
 
 void Win32Desktop::ShowMessageBox(const Text& text, const Text& title) {

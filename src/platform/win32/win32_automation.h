@@ -18,7 +18,7 @@ class Win32Desktop : public Desktop {
   uint32_t WindowProcess(Window w) override;
   bool ShowWindowAsync(Window w, int cmd) override;
   bool SetForegroundWindow(Window w) override;
-  bool SendMessageWithin(Window w, uint32_t msg, uintptr_t wparam, intptr_t lparam, uint32_t timeout_ms) override;
+  Sent SendMessageWithin(Window w, uint32_t msg, uintptr_t wparam, intptr_t lparam, uint32_t timeout_ms) override;
   void ShowMessageBox(const Text& text, const Text& title) override;
 };
 
