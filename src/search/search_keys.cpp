@@ -77,6 +77,7 @@ struct Keys {
   Text path;
   ColumnNames columns;
   uint32_t codepage = 0;
+  uint32_t header_length = 0, record_length = 0;
   uint64_t changes = 0;  // the entry's signs of change when the read that built them began
   bool trusted = false;  // that read overlapped no write
 };
@@ -339,6 +340,8 @@ void Build(Cache& c, const std::vector<std::shared_ptr<Entry>>& entries, Entry& 
   keys->path = e.path;
   keys->columns = e.columns;
   keys->codepage = t.header.codepage;
+  keys->header_length = t.header.header_length;
+  keys->record_length = t.header.record_length;
   keys->changes = changes;
   keys->trusted = Settled(stamp.written, began);
   e.Publish(std::move(keys));
@@ -403,17 +406,16 @@ void Roll(Cache& c, const std::vector<std::shared_ptr<Entry>>& entries, const Cl
     const uint32_t span = e.roll_span < d.sums.size() ? e.roll_span : 0;
     const uint64_t first = uint64_t{span} * d.span_rows;
     const size_t n = static_cast<size_t>(std::min<uint64_t>(d.span_rows, d.rows - first));
+    const uint64_t cost = std::max<uint64_t>(kHeaderRead, keys->header_length) + uint64_t{n} * keys->record_length;
+    if (c.roll_credit < cost) return;  // this table's turn waits for the credit
+    c.roll_credit -= cost;
+    ++c.roll_next;
     dbf::OpenedTable t;
     try {
       t = dbf::OpenTable(*e.fs, keys->path, e.table);
     } catch (...) {
-      c.roll_credit -= std::min(c.roll_credit, kHeaderRead);
       return BackOff(e, now);
     }
-    const uint64_t cost = std::max<uint64_t>(kHeaderRead, t.header.header_length) + n * t.header.record_length;
-    if (c.roll_credit < cost) return;  // this table's turn waits for the credit
-    c.roll_credit -= cost;
-    ++c.roll_next;
     Stamp stamp;
     if (!StampOf(t, &stamp) || !(stamp == keys->stamp)) return e.Doubt(*keys, now);
     std::vector<uint8_t> block(n * t.header.record_length);
