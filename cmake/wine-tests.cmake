@@ -121,6 +121,27 @@ set_tests_properties(fresh_keys PROPERTIES FIXTURES_REQUIRED sample TIMEOUT 300 
                      ENVIRONMENT "LEDRA_DLL=${CMAKE_BINARY_DIR}/LedraII.dll"
                      PASS_REGULAR_EXPRESSION "all passed" FAIL_REGULAR_EXPRESSION "FAIL ")
 
+# One host process through several hundred changes of every kind the
+# application makes to its customer table, each followed by lookups whose
+# answer is known; another seed by hand: build/<arch>/table_soak ... --seed S.
+set(SOAK_SAMPLE ${CMAKE_BINARY_DIR}/soak-sample)
+add_test(NAME soak_sample_data COMMAND ${LEDRA_NATIVE_DIR}/ledra-sample --out ${SOAK_SAMPLE} --prefix a_ --rows 3000 --seed 13)
+set_tests_properties(soak_sample_data PROPERTIES FIXTURES_SETUP soak_sample)
+add_wine_client(table_soak)
+wine_path(SOAK_SAMPLE_WIN ${SOAK_SAMPLE})
+wine_path(SOAK_WORK_WIN ${CMAKE_BINARY_DIR}/soak-work)
+add_test(NAME table_soak COMMAND table_soak ${SOAK_SAMPLE_WIN} ${SOAK_WORK_WIN} --changes 300 --seed 20261207)
+set_tests_properties(table_soak PROPERTIES FIXTURES_REQUIRED soak_sample TIMEOUT 900 DEPENDS ledra_exe
+                     ENVIRONMENT "LEDRA_DLL=${CMAKE_BINARY_DIR}/LedraII.dll;WINE_RUN_TIMEOUT=840"
+                     PASS_REGULAR_EXPRESSION "all passed" FAIL_REGULAR_EXPRESSION "FAIL ")
+
+# What a host process reads in the background (scripts/bench-reads runs it).
+add_executable(background_reads bench/background_reads.cpp ${GEN}/plgLedraII_i.c)
+target_compile_definitions(background_reads PRIVATE _WIN32_WINNT=0x0601)
+target_include_directories(background_reads PRIVATE ${GEN} ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/tests/wine)
+add_dependencies(background_reads typelib LedraII)
+target_link_libraries(background_reads PRIVATE ole32 oleaut32 uuid user32 advapi32 ${LEDRA_STATIC_RUNTIME})
+
 # The screen-pop against a stand-in accounting application, Ledra.exe in a
 # folder of its own (the folder "PathToLedra" names when it is not running).
 add_executable(ledra_standin tests/wine/ledra_standin.cpp)

@@ -78,6 +78,23 @@ inline std::wstring InitializeAndLoad(_Session* s, const std::wstring& data_rd) 
   return Take(r);
 }
 
+// FindContact's answer to a request.
+inline std::wstring Find(_Session* s, const std::wstring& request) {
+  Bstr rd(request);
+  BSTR r = nullptr;
+  s->FindContact(rd.b, &r);
+  return Take(r);
+}
+
+// The value of a {Key(Sn)=value} entry, "" when absent.
+inline std::wstring Value(const std::wstring& answer, const std::wstring& key) {
+  size_t at = answer.find(L"{" + key + L"(");
+  if (at == std::wstring::npos) return L"";
+  size_t eq = answer.find(L")=", at);
+  size_t end = answer.find(L'}', eq);
+  return answer.substr(eq + 2, end - eq - 2);
+}
+
 // A hidden window of this thread, whose messages proc handles.
 inline HWND HostWindow(WNDPROC proc) {
   WNDCLASSW wc{};
