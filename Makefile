@@ -9,7 +9,7 @@ TSAN := build/tsan
 FUZZ_SECONDS ?= 300
 FUZZERS := vars dbf query search
 
-.PHONY: all deps native win32 win64 windows msi fuzzers tsan test test-x86 wine-tests fuzz demo bench clean
+.PHONY: all deps native win32 win64 windows msi fuzzers tsan test test-x86 wine-tests fuzz demo bench bench-reads clean
 
 all: native windows
 
@@ -78,6 +78,11 @@ bench: deps
 	@cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DLEDRA_SANITIZE=OFF -DLEDRA_BENCH=ON >/dev/null
 	@cmake --build build/bench -j$(JOBS) --target ledra_bench
 	build/bench/ledra_bench
+
+# What a long-lived host reads in the background, through the x64 DLL under
+# Wine, beside an earlier commit's DLL (scripts/bench-reads).
+bench-reads: native win64
+	@scripts/bench-reads
 
 clean:
 	rm -rf build
