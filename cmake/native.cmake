@@ -41,6 +41,8 @@ gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 60)
 # The x86 test VM's image cache: rebuilt when its package list or script
 # changes (a stand-in builder, no VM started).
 add_test(NAME x86vm_image_cache COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/x86vm-check image)
+# Every folder leans only on the floors below it; no source file is too long.
+add_test(NAME layers COMMAND python3 ${CMAKE_SOURCE_DIR}/scripts/check-layers)
 set_tests_properties(x86vm_image_cache PROPERTIES TIMEOUT 60
                      PASS_REGULAR_EXPRESSION "x86vm-check: all passed" FAIL_REGULAR_EXPRESSION "FAIL ")
 
@@ -59,7 +61,8 @@ target_link_libraries(ledra-sample PRIVATE ledra_sample ledra_native)
 option(LEDRA_BENCH "Build the ledra_bench benchmark (Google Benchmark)" OFF)
 if(LEDRA_BENCH)
   find_package(benchmark REQUIRED)
-  add_executable(ledra_bench bench/ledra_bench.cpp)
+  add_executable(ledra_bench bench/ledra_bench.cpp bench/bench_env.cpp bench/key_cache_table.cpp)
+  target_include_directories(ledra_bench PRIVATE ${CMAKE_SOURCE_DIR})
   target_link_libraries(ledra_bench PRIVATE ledra_sample ledra_native benchmark::benchmark)
 endif()
 target_sources(unit_tests PRIVATE tools/ledra.cpp)
