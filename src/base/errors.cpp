@@ -11,6 +11,21 @@
 
 namespace ledra {
 
+// The platform lives beside the log: setting another first writes what the
+// log owes to the outgoing platform's log.
+namespace {
+Platform* g_platform = nullptr;
+Platform g_none;
+}  // namespace
+
+Platform& Sys() { return g_platform ? *g_platform : g_none; }
+
+void SetPlatform(Platform* p) {
+  if (p == g_platform) return;
+  LogLeftOutRepeats(true);
+  g_platform = p;
+}
+
 Text Describe(Err e) {
   switch (e) {
     case Err::InvalidCall: return u"Invalid procedure call or argument";

@@ -69,7 +69,4 @@ class SessionObject : public _Session {
   Session core_;
 };
 
-// The type information of _Session from the DLL's own type library.
-HRESULT SessionTypeInfo(ITypeInfo** info);
-
 }  // namespace ledra::com
