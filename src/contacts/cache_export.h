@@ -5,7 +5,7 @@
 
 #include "base/text.h"
 #include "dbf/connection.h"
-#include "session/settings.h"
+#include "contacts/settings.h"
 
 namespace ledra {
 

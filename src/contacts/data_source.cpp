@@ -11,6 +11,7 @@
 #include "base/file_registry.h"
 #include "base/platform.h"
 #include "dbf/dbf_connection.h"
+#include "search/keyed_connection.h"
 
 namespace ledra {
 
@@ -86,7 +87,11 @@ Text FolderOf(const DataSourceEntry& e) {
 
 }  // namespace
 
-DataEngine::DataEngine() : open_folder_([](const Text& folder) { return OpenDbfFolder(folder); }) {}
+// The engine's connection to the folder, with the search keys of its tables.
+DataEngine::DataEngine()
+    : open_folder_([](const Text& folder) -> std::shared_ptr<Connection> {
+        return std::make_shared<KeyedConnection>(OpenDbfFolder(folder), folder);
+      }) {}
 
 std::shared_ptr<Connection> DataEngine::OpenConnection(const Text& connect) {
   Text dsn;

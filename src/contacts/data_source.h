@@ -14,7 +14,7 @@
 #include "base/text.h"
 #include "base/variant.h"
 #include "dbf/connection.h"
-#include "session/settings.h"
+#include "contacts/settings.h"
 
 namespace ledra {
 

@@ -306,7 +306,8 @@ class Finder {
     // The rows this table gives at most: up to the limit, at least one.
     const int limit = r_.list_mode ? r_.max_find : 2;
     kr.max_rows = static_cast<size_t>(std::max(1, limit - count_));
-    return conn_->OpenMatches(kr);
+    auto* keyed = dynamic_cast<KeyedConnection*>(conn_);
+    return keyed ? keyed->OpenMatches(kr) : nullptr;
   }
 
   // Tests the rows of rs in turn, adding those that match to the answer
@@ -403,7 +404,8 @@ KeyTable ContactKeyTable(const Text& table_prefix, const Text& t) {
 std::shared_ptr<void> KeepSearchKeys(Connection& conn, const Settings& settings) {
   std::vector<KeyTable> tables;
   for (const Text t : {u"pn", u"sn"}) tables.push_back(ContactKeyTable(settings.table_prefix, t));
-  return conn.KeepKeys(tables);
+  auto* keyed = dynamic_cast<KeyedConnection*>(&conn);
+  return keyed ? keyed->KeepKeys(tables) : nullptr;
 }
 
 Text ContactSearch::FindReal(const Text& rd) {

@@ -7,7 +7,8 @@
 #include "base/errors.h"
 #include "base/text.h"
 #include "dbf/connection.h"
-#include "session/settings.h"
+#include "search/keyed_connection.h"
+#include "contacts/settings.h"
 
 namespace ledra {
 
@@ -21,7 +22,8 @@ Text PrepareRequest(const Text& rd, const char16_t* cmd, const char16_t* number_
 KeyTable ContactKeyTable(const Text& table_prefix, const Text& t);
 
 // Starts building both tables' search keys in the background and keeps them
-// fresh for as long as the answer is held.
+// fresh for as long as the answer is held (for a connection that keeps
+// them: the data engine's own).
 std::shared_ptr<void> KeepSearchKeys(Connection& conn, const Settings& settings);
 
 class ContactSearch {

@@ -46,58 +46,12 @@ class ResultSet {
   virtual void MoveNext() = 0;
 };
 
-// What a search by number, words or letter tests on each row of a table,
-// for an engine that keeps the tables' search keys (search/search_keys.h).
-struct KeyRequest {
-  Text sql;           // what the scan of the table would run: the keys answer only that
-  Text tel_column, contact_column, name_column;
-  Text tel;           // "#" when the request has none, as the scan tests it
-  Text text;          // valid when has_text
-  Text begin;         // valid when has_begin: the initial the scan compares
-  bool has_text = false;
-  bool has_begin = false;
-  size_t max_rows = 1;  // the most matching rows the caller will take
-};
-
-// The rows that a table's keys say match, in table order, each read from
-// the file again for the caller to test as it tests a scanned row.
-class KeyedRows : public ResultSet {
- public:
-  // False when the file changed under the keys (a row gone, deleted or no
-  // longer passing the filter): the answer must come from a scan.
-  virtual bool Complete() = 0;
-  // The caller found a row that does not match: the keys are not used
-  // again until they are built anew.
-  virtual void Stale() = 0;
-};
-
-// A table whose search keys an engine keeps: its name and the three
-// columns a search tests.
-struct KeyTable {
-  Text table;
-  Text tel_column, contact_column, name_column;
-};
-
 class Connection {
  public:
   virtual ~Connection() = default;
   // Opens a result set for one of the query shapes the plug-in sends;
   // fails (Failure) for anything else, a missing table or column.
   virtual std::shared_ptr<ResultSet> OpenResultset(const Text& sql) = 0;
-  // The matching rows of the table request.sql reads, from its search
-  // keys; nullptr when the engine keeps none for it or cannot answer this
-  // request from them, and the caller scans. Never fails.
-  virtual std::shared_ptr<KeyedRows> OpenMatches(const KeyRequest& request) {
-    (void)request;
-    return nullptr;
-  }
-  // Has the engine build these tables' search keys in the background and
-  // keep them fresh for as long as the handle lives; nullptr when it keeps
-  // none. Never fails.
-  virtual std::shared_ptr<void> KeepKeys(const std::vector<KeyTable>& tables) {
-    (void)tables;
-    return nullptr;
-  }
 };
 
 }  // namespace ledra

@@ -6,7 +6,6 @@
 #include "base/platform.h"
 #include "dbf/dbf_table.h"
 #include "dbf/query.h"
-#include "search/search_keys.h"
 
 namespace ledra {
 
@@ -22,9 +21,11 @@ bool EndsWithDbf(const Text& s) {
   return s.size() >= 4 && dbf::SameName(s.substr(s.size() - 4), u".dbf");
 }
 
-// The path of TABLE.dbf in folder. The accounting application's files may
-// be named in any case while the file system may match case exactly, so the
-// folder's listing decides; an exact spelling wins over the others.
+}  // namespace
+
+// The accounting application's files may be named in any case while the
+// file system may match case exactly, so the folder's listing decides; an
+// exact spelling wins over the others.
 Text FindTableFile(FileSystem& fs, const Text& folder, const Text& table) {
   const Text wanted = table + u".dbf";
   std::vector<Text> names = fs.List(folder);
@@ -44,6 +45,8 @@ Text FindTableFile(FileSystem& fs, const Text& folder, const Text& table) {
   Raise(kDbfTableNotFound, u"File '" + wanted + u"' does not exist in " + folder);
 }
 
+namespace {
+
 class DbfConnection : public Connection {
  public:
   explicit DbfConnection(Text folder) : folder_(std::move(folder)) {}
@@ -53,34 +56,6 @@ class DbfConnection : public Connection {
     FileSystem& fs = Files();
     Text path = FindTableFile(fs, folder_, q.table);
     return std::make_shared<dbf::DbfResultSet>(fs, path, dbf::OpenTable(fs, path, q.table), q.table, q);
-  }
-
-  std::shared_ptr<KeyedRows> OpenMatches(const KeyRequest& request) override {
-    FileSystem* fs = Sys().files;
-    if (!fs) return nullptr;
-    dbf::Query q;
-    try {
-      q = dbf::ParseQuery(request.sql);  // a statement the scan would refuse gets no rows here either
-    } catch (...) {
-      return nullptr;
-    }
-    return OpenKeyedRows(*fs, folder_, q, request);
-  }
-
-  std::shared_ptr<void> KeepKeys(const std::vector<KeyTable>& tables) override {
-    FileSystem* fs = Sys().files;
-    if (!fs) return nullptr;
-    std::vector<KeyTable> named;
-    for (KeyTable t : tables) {
-      try {
-        t.table = dbf::ParseQuery(u"select * from " + t.table).table;  // the names a query accepts
-      } catch (...) {
-        continue;
-      }
-      named.push_back(std::move(t));
-    }
-    return KeepSearchKeys(*fs, folder_, named,
-                          [fs, folder = folder_](const Text& table) { return FindTableFile(*fs, folder, table); });
   }
 
  private:

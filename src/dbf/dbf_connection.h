@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "base/platform.h"
 #include "base/text.h"
 #include "dbf/connection.h"
 #include "dbf/dbf_errors.h"
@@ -24,6 +25,10 @@
 namespace ledra {
 
 std::shared_ptr<Connection> OpenDbfFolder(const Text& folder);
+
+// The path of TABLE.dbf in folder, the file name matched without regard to
+// case; fails (kDbfTableNotFound) when there is none.
+Text FindTableFile(FileSystem& fs, const Text& folder, const Text& table);
 
 // What a `check` command shows of one table.
 struct DbfFieldInfo {

@@ -18,6 +18,7 @@
 #include "dbf/dbf_table.h"
 #include "dbf/dbf_text.h"
 #include "dbf/query.h"
+#include "search/key_request.h"
 
 namespace ledra::keys {
 

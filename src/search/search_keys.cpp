@@ -424,9 +424,9 @@ void Roll(Cache& c, const std::vector<std::shared_ptr<Entry>>& entries, const Cl
     if (got < n) return BackOff(e, now);
     dbf::TableText text(t.header.codepage);
     Columns cols;
-    if (!FindColumns(t.header, text, keys->columns, &cols) || SpanSum(t.header, cols, block.data(), n) != d.sums[span]) {
-      return e.Doubt(*keys, now);
-    }
+    const bool same = FindColumns(t.header, text, keys->columns, &cols) &&
+                      SpanSum(t.header, cols, block.data(), n) == d.sums[span];
+    if (!same) return e.Doubt(*keys, now);
     e.roll_span = span + 1;
     ++g_rolled;
     return;

@@ -43,6 +43,7 @@
 #include "base/platform.h"
 #include "base/text.h"
 #include "dbf/connection.h"
+#include "search/key_request.h"
 #include "dbf/query.h"
 
 namespace ledra {

@@ -1,19 +1,11 @@
-// The settings a Session derives from the host's record at Initialize: the
-// table prefix, the data folder and the two table switches; and the one
-// setting of its own, read from the registry: MatchLastDigits.
+// How a Session derives its workers' settings (contacts/settings.h) from
+// the host's record at Initialize.
 #pragma once
 
 #include "base/text.h"
+#include "contacts/settings.h"
 
 namespace ledra {
-
-struct Settings {
-  Text table_prefix;            // the two characters that name the company's tables
-  Text data_path;               // the folder of the tables
-  bool use_suppliers = false;
-  bool use_customers = false;
-  int match_last_digits = 0;    // MatchLastDigits: 0 off, else 6 to 15
-};
 
 // Derives the settings from the host's data record. A value that cannot be
 // derived keeps what it held, and the failure is logged.
