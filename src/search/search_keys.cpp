@@ -24,7 +24,9 @@ using namespace keys;
 constexpr uint32_t kTickMs = 250;              // how often the worker looks at the folders and its tables
 constexpr uint32_t kBackOffMs = 5000;          // the first wait after a sign of maintenance, doubled while they last
 constexpr uint32_t kMaxBackOffMs = 60000;
-constexpr uint32_t kRetryMs = 10000;           // after keys did not fit the budget, or the table lacks a column
+constexpr uint32_t kRetryMs = 10000;           // a table that lacks a column is looked at again after this
+constexpr uint32_t kStarvedMs = 5 * 60 * 1000; // one whose keys did not fit the budget is read again after this
+constexpr uint32_t kMostSettleMs = 60000;      // the longest wait for a write time to get old enough
 constexpr uint32_t kRollQuietMs = 60000;       // the rolling check leaves a table alone this long after a change
 constexpr uint64_t kRollMostCredit = 2 * kSpanBytes;  // the rolling check never catches up in a burst
 constexpr uint64_t kHeaderRead = 4096;         // what taking a table's stamp reads at least
@@ -40,6 +42,10 @@ std::atomic<uint64_t> g_rolled{0};
 std::atomic<uint64_t> g_backoffs{0};
 std::atomic<uint64_t> g_keyed{0};
 std::atomic<uint64_t> g_scans{0};
+// Moves on whenever room is made for keys other than by a build: a larger
+// budget, keys given back by idle tables or by the last connection keeping
+// them. A table whose keys did not fit is read again when it has.
+std::atomic<uint64_t> g_room{0};
 
 }  // namespace
 
@@ -100,6 +106,7 @@ struct Entry {
   uint32_t backoff = 0;      // the last back-off
   uint32_t roll_span = 0;    // the rolling check's next span
   bool starved = false;      // the last build did not fit the budget
+  uint64_t starved_room = 0; // g_room when it did not
 
   std::shared_ptr<const Keys> Current() {
     Locked hold(*mu);
@@ -322,7 +329,10 @@ void Build(Cache& c, const std::vector<std::shared_ptr<Entry>>& entries, Entry& 
   t.file.reset();
   if (stop) return;
   if (e.starved) {
-    e.next_at = now + kRetryMs;
+    // Searches scan it meanwhile: it is read again once room is made, or
+    // after a long while, never again and again on a clock.
+    e.starved_room = g_room;
+    e.next_at = now + kStarvedMs;
     return;
   }
   // A sign of change cut it short: the table is read once it is quiet again.
@@ -357,10 +367,14 @@ void Tend(Cache& c, const std::vector<std::shared_ptr<Entry>>& entries, Entry& e
   std::shared_ptr<const Keys> keys = e.Current();
   const uint64_t used = e.used_at;
   if (now > used && now - used > kIdleMs) {
-    if (keys) e.Publish(nullptr);
+    if (keys) {
+      e.Publish(nullptr);
+      ++g_room;
+    }
     return;
   }
   if (e.Holds(keys.get())) return;
+  if (e.starved && g_room != e.starved_room) e.next_at = 0;
   if (now < e.next_at) return;
   // A changed table is read once it has been quiet for a moment, not while
   // it is still being written (keys read meanwhile would be in doubt again
@@ -371,8 +385,13 @@ void Tend(Cache& c, const std::vector<std::shared_ptr<Entry>>& entries, Entry& e
   Stamp stamp;
   if (!OpenEntry(e, &t, &stamp)) return BackOff(e, now);
   // A write too recent for its time to tell a later one apart: the read
-  // waits until it is old enough.
-  if (!Settled(stamp.written, e.fs->FileTimeNow())) return;
+  // waits until it is old enough (a file server's clock may be ahead).
+  const int64_t file_now = e.fs->FileTimeNow();
+  if (!Settled(stamp.written, file_now)) {
+    const int64_t wait_ms = (stamp.written + kCoarseWriteTime - file_now) / 10000;
+    e.next_at = now + static_cast<uint64_t>(std::clamp<int64_t>(wait_ms, kTickMs, kMostSettleMs));
+    return;
+  }
   Build(c, entries, e, t, stamp, changes, clock, stop);
   // A table that keeps changing is read at most a third of the time.
   const uint64_t took = clock.Milliseconds() - now;
@@ -471,6 +490,7 @@ class Kept {
       }
     }
     for (const auto& e : gone) e->Publish(nullptr);
+    ++g_room;
     Locked hold(*c_.life);
     if (--c_.holders > 0 || !c_.thread) return;
     // Stopped between two blocks of rows; a worker stuck in a read is left
@@ -515,7 +535,10 @@ void StartWorker(Cache& c) {
 
 }  // namespace
 
-void SetSearchKeyBudget(uint64_t bytes) { g_budget = bytes; }
+void SetSearchKeyBudget(uint64_t bytes) {
+  g_budget = bytes;
+  ++g_room;
+}
 uint64_t SearchKeyBudget() { return g_budget; }
 
 SearchKeyStats SearchKeyState() {
