@@ -3,13 +3,16 @@
 # Windows DLL and its installer package for x86 and x64, and everything
 # stays under build/.
 JOBS ?= $(shell nproc)
+# Every time in a release file comes from the commit (scripts/make-msi).
+SOURCE_DATE_EPOCH ?= $(shell git log -1 --format=%ct 2>/dev/null || echo 0)
+export SOURCE_DATE_EPOCH
 NATIVE := build/native
 FUZZ := build/fuzz
 TSAN := build/tsan
 FUZZ_SECONDS ?= 300
 FUZZERS := vars dbf query search
 
-.PHONY: all deps native win32 win64 windows msi fuzzers tsan test test-x86 wine-tests fuzz demo bench bench-reads clean
+.PHONY: all deps native win32 win64 windows msi fuzzers tsan test test-x86 wine-tests fuzz demo bench bench-reads sign clean
 
 all: native windows
 
@@ -47,13 +50,16 @@ tsan: deps
 	@cmake -S . -B $(TSAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLEDRA_SANITIZE=OFF -DLEDRA_TSAN=ON >/dev/null
 	@cmake --build $(TSAN) -j$(JOBS) --target stress_test
 
-# make test: the unit tests, the Wine tests, a short run of every fuzz
-# target over its seeds and saved crashers, and the thread stress test.
+# make test: the unit tests, the Wine tests, the release files built again
+# elsewhere and compared, and signed with a throwaway certificate
+# (scripts/check-release), a short run of every fuzz target over its seeds
+# and saved crashers, and the thread stress test.
 # The Wine tests run x64 first, then x86 (in a VM where the kernel runs no
 # i386 programs), one after the other so the two never share the cores.
 test: native windows fuzzers tsan
 	cd $(NATIVE) && ctest --output-on-failure -j$(JOBS)
 	@scripts/wine-tests
+	@scripts/check-release
 	cd $(FUZZ) && ctest --output-on-failure
 	cd $(TSAN) && ctest --output-on-failure
 
@@ -61,6 +67,12 @@ test: native windows fuzzers tsan
 # else (or with LEDRA_X86_VM=1) in the test VM (scripts/x86vm).
 test-x86: native win32
 	@scripts/wine-tests x86
+
+# Signs the DLL and ledra.exe of both architectures, packages the signed
+# files and signs the packages (scripts/sign; nothing without a certificate):
+#   make sign LEDRA_SIGN_PFX=FILE LEDRA_SIGN_PASSWORD_FILE=FILE [LEDRA_SIGN_TIMESTAMP=URL]
+sign: msi
+	@scripts/sign
 
 # make fuzz: every target for FUZZ_SECONDS (default 300) each.
 fuzz: fuzzers

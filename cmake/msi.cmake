@@ -11,7 +11,11 @@
 # step of any field is an upgrade. The ProductCode is derived from the full
 # version, so each version is a new product that replaces the older one
 # (major upgrade), while installing the same package again only maintains it.
+# The package code and the package's times are reproducible
+# (scripts/make-msi).
 find_program(WIXL wixl REQUIRED)
+find_program(FAKETIME faketime REQUIRED)
+find_program(MSIINFO msiinfo REQUIRED)
 find_program(HOST_CXX NAMES c++ g++ REQUIRED)
 
 # Fixed for ever: they tie every version of one architecture's package
@@ -91,15 +95,16 @@ function(ledra_msi target version bindir outdir)
     OUTPUT ${msi}
     COMMAND ${copy_dll}
     COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:ledra_exe> ${bindir}/ledra.exe
-    # wixl looks for the files relative to its working folder.
-    COMMAND ${WIXL} -a ${LEDRA_ARCH} -I ${GEN} -D Arch=${LEDRA_ARCH} -D Version=${major}.${minor}.${build}
-            -D ProductCode=${product} -D UpgradeCode=${LEDRA_UPGRADE_CODE}
-            -D DllGuid=${dll_guid} -D ExeGuid=${exe_guid} -D BinDir=. -o ${msi}
-            ${CMAKE_SOURCE_DIR}/installer/LedraII.wxs
-    WORKING_DIRECTORY ${bindir}
-    DEPENDS ${CMAKE_SOURCE_DIR}/installer/LedraII.wxs ${GEN}/registry.wxi LedraII ledra_exe
+    COMMAND ${CMAKE_SOURCE_DIR}/scripts/make-msi ${msi} ${bindir} ${CMAKE_SOURCE_DIR}/installer/LedraII.wxs ${GEN}
+            ${LEDRA_ARCH} ${major}.${minor}.${build} ${product} ${LEDRA_UPGRADE_CODE} ${dll_guid} ${exe_guid}
+    DEPENDS ${CMAKE_SOURCE_DIR}/installer/LedraII.wxs ${CMAKE_SOURCE_DIR}/scripts/make-msi ${GEN}/registry.wxi
+            LedraII ledra_exe
     COMMENT "Packaging LedraII-${version}-${LEDRA_ARCH}.msi"
     VERBATIM)
+  # What else make-msi needs, for scripts/sign, which packages signed files.
+  file(WRITE ${outdir}/${target}.args
+       "${CMAKE_SOURCE_DIR}/installer/LedraII.wxs ${GEN} ${LEDRA_ARCH} ${major}.${minor}.${build} ${product} "
+       "${LEDRA_UPGRADE_CODE} ${dll_guid} ${exe_guid}\n")
   add_custom_target(${target} ALL DEPENDS ${msi})
   add_dependencies(${target} registry_wxi)
   set(${target}_FILE ${msi} PARENT_SCOPE)

@@ -28,7 +28,9 @@ set(GEN ${CMAKE_BINARY_DIR}/generated)
 file(MAKE_DIRECTORY ${GEN})
 add_custom_command(
   OUTPUT ${GEN}/plgLedraII.tlb ${GEN}/plgLedraII.h ${GEN}/plgLedraII_i.c
-  COMMAND ${WIDL} ${WIDL_TARGET} -I ${LEDRA_IDL_DIR} -L ${STDOLE2_DIR} -t -o ${GEN}/plgLedraII.tlb ${CMAKE_SOURCE_DIR}/src/com/plgLedraII.idl
+  # widl writes its clock's time into the type library.
+  COMMAND ${CMAKE_SOURCE_DIR}/scripts/at-commit-time
+          ${WIDL} ${WIDL_TARGET} -I ${LEDRA_IDL_DIR} -L ${STDOLE2_DIR} -t -o ${GEN}/plgLedraII.tlb ${CMAKE_SOURCE_DIR}/src/com/plgLedraII.idl
   COMMAND ${WIDL} ${WIDL_TARGET} -I ${LEDRA_IDL_DIR} -h -H ${GEN}/plgLedraII.h ${CMAKE_SOURCE_DIR}/src/com/plgLedraII.idl
   COMMAND ${WIDL} ${WIDL_TARGET} -I ${LEDRA_IDL_DIR} -u -U ${GEN}/plgLedraII_i.c ${CMAKE_SOURCE_DIR}/src/com/plgLedraII.idl
   DEPENDS ${CMAKE_SOURCE_DIR}/src/com/plgLedraII.idl
@@ -73,11 +75,16 @@ file(WRITE ${GEN}/ledra_version.h
 target_link_libraries(LedraII PRIVATE ledra_win32 oleaut32 ole32 uuid advapi32 user32 version comctl32 comdlg32
                       ${LEDRA_STATIC_RUNTIME} -Wl,--enable-stdcall-fixup)
 
+# A signed release file less its signature is the file the build made: its
+# length and checksum are set as a signature's removal leaves them.
+add_custom_command(TARGET LedraII POST_BUILD COMMAND python3 ${CMAKE_SOURCE_DIR}/scripts/pe-seal $<TARGET_FILE:LedraII>)
+
 add_executable(ledra_exe tools/ledra.cpp tools/main_win32.cpp)
 target_include_directories(ledra_exe PRIVATE ${CMAKE_SOURCE_DIR})
 set_target_properties(ledra_exe PROPERTIES OUTPUT_NAME ledra)
 target_compile_options(ledra_exe PRIVATE ${LEDRA_WARNINGS})
 target_link_libraries(ledra_exe PRIVATE ledra_win32 oleaut32 ole32 advapi32 user32 version shell32 ${LEDRA_STATIC_RUNTIME})
+add_custom_command(TARGET ledra_exe POST_BUILD COMMAND python3 ${CMAKE_SOURCE_DIR}/scripts/pe-seal $<TARGET_FILE:ledra_exe>)
 
 include(cmake/msi.cmake)
 include(cmake/wine-tests.cmake)
