@@ -245,7 +245,10 @@ void TakeNotices(Cache& c, const std::vector<std::shared_ptr<Entry>>& entries, u
         e->Doubt(now);
       }
     }
-    if (!whole) w.watch.reset();  // made anew by the next round
+    if (!whole) {
+      w.watch.reset();  // made anew by the next round
+      w.retry_at = now;
+    }
   }
 }
 

@@ -50,10 +50,9 @@ class MemoryFiles : public FileSystem {
   // Opens of these paths are refused, as a sharing violation would be.
   std::set<Text> refused;
   // Changes to these paths are not reported by the watches (a write the
-  // file system tells nobody about); folders cannot be watched at all with
-  // no_watch; a watch loses track once with lose_track.
+  // file system tells nobody about); a watch loses track once with
+  // lose_track.
   std::set<Text> unreported;
-  bool no_watch = false;
   bool lose_track = false;
 
   // Reads at or past this offset fail (-1), a read across it stops there;
@@ -102,7 +101,7 @@ class MemoryFiles : public FileSystem {
   }
 
   std::unique_ptr<FolderWatch> Watch(const Text& folder) override {
-    if (no_watch || !FolderExists(folder)) return nullptr;
+    if (!FolderExists(folder)) return nullptr;
     return std::make_unique<Watcher>(*this, folder);
   }
 

@@ -365,6 +365,13 @@ TEST_F(SearchKeysTest, TheWorkerReadsWhatChangedOnceQuietWithinItsBudgetAndBacks
     ExpectScansAnswers({{false, "{Tel=" + Number(static_cast<uint32_t>(sys.clock.ticks)) + "}"}, {true, "{Begin=a}"}},
                        sign.name);
   }
+
+  // A watch that loses track (too many changes at once) puts every table of
+  // its folder in doubt: both are read again, once.
+  const uint64_t before_lost = SearchKeyState().builds;
+  files.lose_track = true;
+  Run(5000);
+  EXPECT_EQ(SearchKeyState().builds, before_lost + 2);
   EXPECT_EQ(files.open_handles(), 0);
 }
 
