@@ -110,17 +110,6 @@ set_tests_properties(leak_test PROPERTIES FIXTURES_REQUIRED sample TIMEOUT 300 D
                      ENVIRONMENT "LEDRA_DLL=${CMAKE_BINARY_DIR}/LedraII.dll"
                      PASS_REGULAR_EXPRESSION "handles and private bytes stayed flat" FAIL_REGULAR_EXPRESSION "FAIL ")
 
-# One host process: an edit in place and an append between two lookups.
-add_executable(fresh_keys tests/wine/fresh_keys.cpp ${GEN}/plgLedraII_i.c)
-target_include_directories(fresh_keys PRIVATE ${GEN})
-add_dependencies(fresh_keys typelib LedraII)
-target_link_libraries(fresh_keys PRIVATE ole32 oleaut32 uuid advapi32 ${LEDRA_STATIC_RUNTIME})
-wine_path(FRESH_KEYS_WIN ${CMAKE_BINARY_DIR}/fresh-keys)
-add_test(NAME fresh_keys COMMAND fresh_keys ${SAMPLE_WIN} ${FRESH_KEYS_WIN})
-set_tests_properties(fresh_keys PROPERTIES FIXTURES_REQUIRED sample TIMEOUT 300 DEPENDS ledra_exe
-                     ENVIRONMENT "LEDRA_DLL=${CMAKE_BINARY_DIR}/LedraII.dll"
-                     PASS_REGULAR_EXPRESSION "all passed" FAIL_REGULAR_EXPRESSION "FAIL ")
-
 # One host process through several hundred changes of every kind the
 # application makes to its customer table, each followed by lookups whose
 # answer is known; another seed by hand: build/<arch>/table_soak ... --seed S.

@@ -201,7 +201,8 @@ FindRequest ReadFindRequest(const Text& rd, int match_last_digits, Procedure& pr
 class Finder {
  public:
   Finder(Procedure& proc, Connection* conn, const Text& table_prefix, const FindRequest& r)
-      : proc_(proc), conn_(conn), prefix_(table_prefix), r_(r), scanner_(proc, PlainAsciiUpper()) {}
+      : proc_(proc), conn_(conn), keyed_conn_(dynamic_cast<KeyedConnection*>(conn)), prefix_(table_prefix), r_(r),
+        scanner_(proc, PlainAsciiUpper()) {}
 
   // The record of the account r.id names; false when no table was its own
   // or could be read (the answer is then "NoFind").
@@ -292,7 +293,7 @@ class Finder {
   // The rows the table's keys say match; nullptr when there are none to
   // ask.
   std::shared_ptr<KeyedRows> OpenKeyed(const Text& sql, const KeyTable& columns) {
-    if (!conn_) return nullptr;
+    if (!keyed_conn_) return nullptr;
     KeyRequest kr;
     kr.sql = sql;
     kr.tel_column = columns.tel_column;
@@ -306,8 +307,7 @@ class Finder {
     // The rows this table gives at most: up to the limit, at least one.
     const int limit = r_.list_mode ? r_.max_find : 2;
     kr.max_rows = static_cast<size_t>(std::max(1, limit - count_));
-    auto* keyed = dynamic_cast<KeyedConnection*>(conn_);
-    return keyed ? keyed->OpenMatches(kr) : nullptr;
+    return keyed_conn_->OpenMatches(kr);
   }
 
   // Tests the rows of rs in turn, adding those that match to the answer
@@ -387,6 +387,7 @@ class Finder {
 
   Procedure& proc_;
   Connection* conn_;
+  KeyedConnection* keyed_conn_;  // the same, when it keeps search keys
   const Text& prefix_;
   const FindRequest& r_;
   RowScanner scanner_;

@@ -12,7 +12,6 @@ namespace ledra::dbf {
 namespace {
 
 constexpr size_t kLookupSlots = 16;
-constexpr size_t kFirstHeaderRead = 4096;
 
 char16_t Fold(char16_t c) { return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c; }
 

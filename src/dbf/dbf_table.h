@@ -31,6 +31,9 @@ struct OpenedTable {
   int64_t written = -1;   // DataFile::LastWriteTime
 };
 
+// What opening a table reads first: most headers come whole with it.
+constexpr size_t kFirstHeaderRead = 4096;
+
 // Opens the file at path and reads its header; throws Failure
 // (kDbfCannotOpen, kDbfBadTable) with the table name in the description.
 OpenedTable OpenTable(FileSystem& fs, const Text& path, const Text& table);

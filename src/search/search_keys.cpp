@@ -29,7 +29,6 @@ constexpr uint32_t kStarvedMs = 5 * 60 * 1000; // one whose keys did not fit the
 constexpr uint32_t kMostSettleMs = 60000;      // the longest wait for a write time to get old enough
 constexpr uint32_t kRollQuietMs = 60000;       // the rolling check leaves a table alone this long after a change
 constexpr uint64_t kRollMostCredit = 2 * kSpanBytes;  // the rolling check never catches up in a burst
-constexpr uint64_t kHeaderRead = 4096;         // what taking a table's stamp reads at least
 constexpr uint32_t kWatchRetryMs = 10000;      // a folder that cannot be watched is tried again after this
 constexpr uint64_t kIdleMs = 10 * 60 * 1000;   // keys of a table not searched this long are given back
 constexpr int64_t kCoarseWriteTime = 2 * 10000000;  // 2 s of file time: the coarsest write times kept
@@ -428,7 +427,7 @@ void Roll(Cache& c, const std::vector<std::shared_ptr<Entry>>& entries, const Cl
     const uint32_t span = e.roll_span < d.sums.size() ? e.roll_span : 0;
     const uint64_t first = uint64_t{span} * d.span_rows;
     const size_t n = static_cast<size_t>(std::min<uint64_t>(d.span_rows, d.rows - first));
-    const uint64_t cost = std::max<uint64_t>(kHeaderRead, keys->header_length) + uint64_t{n} * keys->record_length;
+    const uint64_t cost = std::max<uint64_t>(dbf::kFirstHeaderRead, keys->header_length) + uint64_t{n} * keys->record_length;
     if (c.roll_credit < cost) return;  // this table's turn waits for the credit
     c.roll_credit -= cost;
     ++c.roll_next;

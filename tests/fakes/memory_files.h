@@ -79,8 +79,7 @@ class MemoryFiles : public FileSystem {
   int64_t WriteTime(const Text& path, const std::string& bytes) const {
     auto pinned = pinned_write_time.find(path);
     if (pinned != pinned_write_time.end()) return pinned->second;
-    uint64_t h = 14695981039346656037ull;  // FNV-1a of the content
-    for (unsigned char c : bytes) h = (h ^ c) * 1099511628211ull;
+    const uint64_t h = Hash(bytes);
     std::lock_guard<std::mutex> hold(times_lock_);
     Written& w = written_[path];
     if (w.time < 0 || w.content != h) w = {h, FileTimeNow()};
@@ -137,15 +136,18 @@ class MemoryFiles : public FileSystem {
 
  private:
   using Counter = std::shared_ptr<std::atomic<uint64_t>>;
+  static uint64_t Hash(const std::string& bytes) {  // FNV-1a
+    uint64_t h = 14695981039346656037ull;
+    for (unsigned char c : bytes) h = (h ^ c) * 1099511628211ull;
+    return h;
+  }
   // Each file of a folder by name: its identity and a hash of its bytes.
   std::map<Text, std::pair<uint64_t, uint64_t>> Look(const Text& folder) const {
     std::map<Text, std::pair<uint64_t, uint64_t>> out;
     std::vector<Text> names = const_cast<MemoryFiles*>(this)->List(folder);
     for (const Text& name : names) {
       const Text path = Join(folder, name);
-      uint64_t h = 14695981039346656037ull;
-      for (unsigned char c : *files_.at(path)) h = (h ^ c) * 1099511628211ull;
-      out[name] = {ids_.at(path), h};
+      out[name] = {ids_.at(path), Hash(*files_.at(path))};
     }
     return out;
   }

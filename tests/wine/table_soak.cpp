@@ -5,7 +5,7 @@
 // the new copy to its name, and same-size copies with the old file times
 // renamed over it. Each change is followed at once by lookups whose answer
 // is known: the numbers it gave out, the ones it took away and one of the
-// others. Mostly the changes come close together, as the application's
+// others. Once the Session goes, the module may unload. Mostly the changes come close together, as the application's
 // work does; now and then it rests long enough for the plug-in to read the
 // table again.
 //
@@ -36,21 +36,11 @@ class Application {
   bool Ready() const { return image_.count > 20 && image_.tel.length >= 12 && image_.account.length >= 6; }
   ~Application() { Close(); }
 
-  // A number nobody has, and who has it now.
-  std::string NewNumber() {
-    char n[16];
-    std::snprintf(n, sizeof n, "0999 %07d", ++numbered_);
-    return n;
-  }
   std::map<std::string, std::wstring> holders;  // number -> Id; deleted and replaced numbers are absent
   std::vector<std::string> gone;                  // numbers nobody has any more
 
   void Edit(std::mt19937& rng, bool put_time_back) {
-    const uint32_t row = LiveRow(rng);
-    const std::string number = NewNumber();
-    Forget(image_.Text(row, image_.tel));
-    image_.Set(row, image_.tel, number);
-    holders[number] = Id(row);
+    const uint32_t row = Renumber(LiveRow(rng));
     FILETIME written{};
     Open();
     GetFileTime(h_, nullptr, nullptr, &written);
@@ -65,9 +55,8 @@ class Application {
     image_.bytes += added + '\x1A';
     const uint32_t row = image_.count++;
     image_.Set(row, image_.account, "SK" + std::to_string(numbered_ + 1));
-    const std::string number = NewNumber();
-    image_.Set(row, image_.tel, number);
-    holders[number] = Id(row);
+    image_.Set(row, image_.tel, "");  // the copied record's number stays its own
+    Renumber(row);
     std::memcpy(&image_.bytes[4], &image_.count, 4);
     Open();
     Write(image_.header + row * image_.reclen, image_.Record(row), image_.reclen + 1);  // the record and EOF
@@ -93,11 +82,7 @@ class Application {
     GetFileTime(h, &times[0], &times[1], &times[2]);
     CloseHandle(h);
     if (same_times) {
-      const uint32_t row = LiveRow(rng);
-      const std::string number = NewNumber();
-      Forget(image_.Text(row, image_.tel));
-      image_.Set(row, image_.tel, number);
-      holders[number] = Id(row);
+      Renumber(LiveRow(rng));
     } else {
       Pack();
     }
@@ -128,9 +113,15 @@ class Application {
   }
 
  private:
+  // A number nobody has.
+  std::string NewNumber() {
+    char n[16];
+    std::snprintf(n, sizeof n, "0999 %07d", ++numbered_);
+    return n;
+  }
   std::wstring Id(uint32_t row) { return L"sn" + Wide(image_.Text(row, image_.account).c_str()); }
 
-  // A record not deleted, preferably one holding a number given out.
+  // A record not deleted.
   uint32_t LiveRow(std::mt19937& rng) {
     for (;;) {
       const uint32_t row = rng() % image_.count;
@@ -139,6 +130,14 @@ class Application {
   }
   void Forget(const std::string& number) {
     if (holders.erase(number)) gone.push_back(number);
+  }
+  // Gives the row a new number; the row.
+  uint32_t Renumber(uint32_t row) {
+    const std::string number = NewNumber();
+    Forget(image_.Text(row, image_.tel));
+    image_.Set(row, image_.tel, number);
+    holders[number] = Id(row);
+    return row;
   }
   void Pack() {
     std::string packed = image_.bytes.substr(0, image_.header);
@@ -251,6 +250,7 @@ int main(int argc, char** argv) {
   s->Unload(&r);
   Take(r);
   s->Release();
+  Expect("the module may unload once the last Session is gone (no thread of its own left)", CanUnloadNow() == S_OK);
   CoUninitialize();
   return Finish();
 }
