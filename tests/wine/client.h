@@ -18,6 +18,10 @@
 
 inline std::atomic<int> g_failures{0};
 
+// Every line reaches the test's log as it is printed: a client that dies
+// leaves what it had found so far, not an empty log.
+inline const int g_unbuffered = std::setvbuf(stdout, nullptr, _IONBF, 0);
+
 // "ok" or "FAIL" with what was got; failures are counted.
 inline bool Expect(const char* what, bool ok, const std::wstring& got = L"") {
   std::printf(ok ? "ok   %s\n" : "FAIL %s [%ls]\n", what, got.c_str());

@@ -11,7 +11,8 @@ clean() { reg delete 'HKLM\SOFTWARE\LedraII' /f; reg delete 'HKCU\Software\Ledra
 trap clean EXIT
 fail=0
 clean
-reg add 'HKLM\SOFTWARE\LedraII' /v MatchLastDigits /t REG_DWORD /d 9 /f || { echo "FAIL reg add"; exit 1; }
+said=$(LEDRA_DLL=/nonexistent "$top/scripts/wine-run" reg add 'HKLM\SOFTWARE\LedraII' /v MatchLastDigits /t REG_DWORD /d 9 /f 2>&1) ||
+  { echo "FAIL reg add ($?): $said"; exit 1; }
 echo "-- HKLM MatchLastDigits = 9 (DWORD)"
 host on || fail=1
 reg add 'HKCU\Software\LedraII' /v MatchLastDigits /d 0 /f
