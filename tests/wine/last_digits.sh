@@ -5,14 +5,17 @@ set -u
 top=$(cd "$(dirname "$0")/../.." && pwd)
 sample=$1 script=$2  # last_digits.vbs joined after check.vbs
 winpath() { printf 'Z:%s' "$(printf '%s' "$1" | tr '/' '\\')"; }
-reg() { LEDRA_DLL=/nonexistent "$top/scripts/wine-run" reg "$@" >/dev/null 2>&1; }
+# What reg said last is kept in a file (a pipe would wait on the Wine
+# processes it may start) and shown when a change it must make fails.
+said=$(mktemp)
+reg() { LEDRA_DLL=/nonexistent "$top/scripts/wine-run" reg "$@" >"$said" 2>&1; }
 host() { "$top/scripts/wine-run" cscript //nologo "$(winpath "$script")" "$(winpath "$sample")" "$1"; }
 clean() { reg delete 'HKLM\SOFTWARE\LedraII' /f; reg delete 'HKCU\Software\LedraII' /f; }
-trap clean EXIT
+trap 'clean; rm -f "$said"' EXIT
 fail=0
 clean
-said=$(LEDRA_DLL=/nonexistent "$top/scripts/wine-run" reg add 'HKLM\SOFTWARE\LedraII' /v MatchLastDigits /t REG_DWORD /d 9 /f 2>&1) ||
-  { echo "FAIL reg add ($?): $said"; exit 1; }
+reg add 'HKLM\SOFTWARE\LedraII' /v MatchLastDigits /t REG_DWORD /d 9 /f ||
+  { echo "FAIL reg add ($?): $(tr -d '\r' <"$said")"; exit 1; }
 echo "-- HKLM MatchLastDigits = 9 (DWORD)"
 host on || fail=1
 reg add 'HKCU\Software\LedraII' /v MatchLastDigits /d 0 /f
